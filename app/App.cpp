@@ -1,0 +1,60 @@
+#include "App.h"
+
+#include "Log.h"
+#include "SystemReports.h"
+#include "UiBridge.h"
+
+namespace lumivale {
+
+App::App(std::shared_ptr<UiLoop> uiLoop, std::shared_ptr<MainWindow> mainWindow,
+         std::shared_ptr<WebViewHost> view)
+    : loop(std::move(uiLoop)),
+      window(std::move(mainWindow)),
+      mainView(std::move(view)),
+      events(loop, mainView) {}
+
+App::~App() {
+    // Nothing queued for the page may run once the App is gone.
+    if (loop) loop->Quit();
+}
+
+bool App::Init() {
+    loop->BindToCurrentThread();
+
+    settings.Load();
+    if (!settings.accessToken.empty() && !settings.currentRole.empty()) {
+        loggedIn = true;
+        cloudPlayerId = settings.accountId;
+        selection = {settings.currentRoleId, settings.currentRole};
+    }
+    // The settings file is rewritten at every start.
+    settings.Save();
+
+    if (!window->Show([this] { OnWindowDestroyed(); })) return false;
+
+    WebViewCallbacks callbacks;
+    callbacks.onMessage = [this](const std::string& text) { HandleUiCommand(*this, text); };
+    callbacks.onSchemeNavigation = [](const std::string&) { return true; };
+    callbacks.onPageReady = [this] { OnPageReady(); };
+    if (!mainView->Init(std::move(callbacks))) {
+        window->ShowMessage(
+            "启动器界面初始化失败。\n可能原因：内嵌 HTML 资源缺失或 WebView2 运行库加载失败。\n"
+            "请查看控制台/日志获取详细错误。",
+            "Lumivale启动器", MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+void App::OnPageReady() {
+    ReportJava(*this);
+    ReportCores(*this);
+    ReportMemory(*this);
+    ReportConfig(*this);
+}
+
+void App::OnWindowDestroyed() { loop->Quit(); }
+
+void PostUiEvent(App& app, std::string json) { app.events.Post(std::move(json)); }
+
+}  // namespace lumivale

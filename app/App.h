@@ -1,0 +1,58 @@
+#pragma once
+// The one object that owns the launcher's state for the whole run.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "MainWindow.h"
+#include "Settings.h"
+#include "UiEvents.h"
+#include "UiLoop.h"
+#include "WebViewHost.h"
+
+namespace lumivale {
+
+// The role currently chosen for play.
+struct RoleSelection {
+    std::string id;
+    std::string name;
+};
+
+class App {
+public:
+    // Builds every member empty with default settings; reads nothing from disk.
+    App(std::shared_ptr<UiLoop> loop, std::shared_ptr<MainWindow> window,
+        std::shared_ptr<WebViewHost> mainView);
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Start-up on the calling thread, which becomes the UI thread. False when the window or the
+    // page host cannot start.
+    bool Init();
+
+    // Runs each time the page has finished loading.
+    void OnPageReady();
+    // The window is gone: the run ends.
+    void OnWindowDestroyed();
+
+    std::shared_ptr<UiLoop> loop;
+    std::shared_ptr<MainWindow> window;
+    Settings settings;
+    std::shared_ptr<WebViewHost> mainView;
+    UiEvents events;  // copy it into workers that send events
+
+    std::atomic<bool> gameRunning{false};
+    std::atomic<std::int64_t> gameStartMs{0};
+    std::atomic<bool> javaInstallBusy{false};
+    std::atomic<bool> modpackImportBusy{false};
+    std::string cloudPlayerId;
+    bool loggedIn = false;
+    RoleSelection selection;
+};
+
+// Sends one UI event (a JSON object text) from any thread.
+void PostUiEvent(App& app, std::string json);
+
+}  // namespace lumivale

@@ -1,0 +1,131 @@
+#include "UiBridge.h"
+
+#include <array>
+#include <cctype>
+#include <string_view>
+
+#include "App.h"
+#include "JsonFields.h"
+#include "Log.h"
+#include "SystemReports.h"
+
+namespace lumivale {
+
+namespace {
+
+// "config:set": stores one setting, saves, and tells the page what changed.
+void SetConfig(App& app, const std::string& command) {
+    const std::string key = ReadTextField(command, "key");
+    Settings& settings = app.settings;
+    const auto low32 = [](std::int64_t value) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value & 0xFFFFFFFF));
+    };
+    bool reportConfig = true;
+    if (key == "memory_mb") {
+        settings.memoryMb = low32(ReadIntField(command, "value"));
+        reportConfig = false;
+    } else if (key == "server_port") {
+        settings.serverPort = low32(ReadIntField(command, "value"));
+    } else if (key == "selected_core") {
+        settings.selectedCore = ReadTextField(command, "value");
+        reportConfig = false;
+        // The core report for the chosen core arrives with the core catalogue.
+    } else if (key == "selected_java") {
+        settings.selectedJava = ReadTextField(command, "value");
+        reportConfig = false;
+    } else if (key == "process_priority") {
+        settings.processPriority = ReadTextField(command, "value");
+    } else if (key == "gc_preset") {
+        settings.gcPreset = ReadTextField(command, "value");
+    } else if (key == "custom_jvm_args") {
+        settings.customJvmArgs = ReadTextField(command, "value");
+    } else if (key == "server_address") {
+        settings.serverAddress = ReadTextField(command, "value");
+    } else {
+        return;  // unknown keys store and save nothing
+    }
+    settings.Save();
+    if (reportConfig) ReportConfig(app);
+}
+
+void InitReports(App& app) {
+    ReportJava(app);
+    ReportCores(app);
+    ReportMemory(app);
+}
+
+void Window(App& app, const std::string& command) {
+    const std::string action = ReadTextField(command, "action");
+    if (action == "min") app.window->Minimise();
+    else if (action == "close") app.window->Destroy();
+}
+
+void OpenInBrowser(App& app, const std::string& command) {
+    const std::string url = ReadTextField(command, "url");
+    if (IsWebAddress(url)) {
+        app.window->OpenUrl(url);
+    } else {
+        ConsoleLog("browser:open 已拒绝非网页地址：" + url);
+    }
+}
+
+void StopGame(App& app, const std::string&) {
+    if (!app.gameRunning) {
+        PostUiEvent(app, R"({"type":"game:stopped"})");
+        return;
+    }
+    // Stopping a running game belongs to the game runner.
+}
+
+using Handler = void (*)(App&, const std::string&);
+
+struct Command {
+    std::string_view type;
+    Handler handler;  // null: recognised, but its part of the launcher is not in this build
+};
+
+const std::array<Command, 19> kCommands{{
+    {"oauth:login", nullptr},
+    {"yggdrasil:login", nullptr},
+    {"role:change", nullptr},
+    {"logout", nullptr},
+    {"config:set", SetConfig},
+    {"sys:init", [](App& app, const std::string&) { InitReports(app); }},
+    {"java:browse", nullptr},
+    {"game:launch", nullptr},
+    {"game:stop", StopGame},
+    {"window", Window},
+    {"drag", [](App& app, const std::string&) { app.window->StartMove(); }},
+    {"browser:open", OpenInBrowser},
+    {"cloud:playtime:get", nullptr},
+    {"cloud:playtime:upload", nullptr},
+    {"java:open", nullptr},
+    {"java:install", nullptr},
+    {"modpack:browse", nullptr},
+    {"modpack:drop", nullptr},
+    {"modpack:import", nullptr},
+}};
+
+}  // namespace
+
+bool IsWebAddress(const std::string& url) {
+    std::string scheme;
+    for (const char c : url.substr(0, 8)) scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return (scheme.starts_with("http://") && url.size() > 7) ||
+           (scheme.starts_with("https://") && url.size() > 8);
+}
+
+void HandleUiCommand(App& app, const std::string& command) {
+    const std::string type = ReadTextField(command, "type");
+    for (const Command& entry : kCommands) {
+        if (entry.type != type) continue;
+        if (entry.handler != nullptr) {
+            entry.handler(app, command);
+        } else {
+            ConsoleLog("命令暂不可用：" + type);
+        }
+        return;
+    }
+}
+
+}  // namespace lumivale

@@ -1,0 +1,32 @@
+#pragma once
+// A fresh program folder and user data folder for one test, removed afterwards.
+#include <filesystem>
+#include <string>
+
+namespace lumivale::test {
+
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    // Program folder: config.ini, log/, the game folder.
+    std::filesystem::path program() const { return root_ / "program"; }
+    // XDG_DATA_HOME: the credential store lives below it.
+    std::filesystem::path data() const { return root_ / "data"; }
+    std::filesystem::path store() const { return data() / "LumivaleLauncher" / "orlu.json"; }
+    std::filesystem::path config() const { return program() / "config.ini"; }
+
+private:
+    std::filesystem::path root_;
+    std::string previousXdg_;
+    bool hadXdg_ = false;
+};
+
+std::string ReadFile(const std::filesystem::path& file);
+void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+
+}  // namespace lumivale::test

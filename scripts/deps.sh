@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a step needs, only those that are missing.
+# Usage: scripts/deps.sh build|test
+set -euo pipefail
+
+build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev)
+test_packages=(googletest libgtest-dev libgmock-dev)
+
+packages=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+  packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

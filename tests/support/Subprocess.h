@@ -1,0 +1,39 @@
+#pragma once
+// Runs the real launcher as a child process and talks to it line by line.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumivale::test {
+
+class Subprocess {
+public:
+    // `env` entries ("NAME=value") are added to this process's environment for the child.
+    Subprocess(const std::string& program, const std::vector<std::string>& args,
+               const std::vector<std::string>& env = {});
+    ~Subprocess();
+    Subprocess(const Subprocess&) = delete;
+    Subprocess& operator=(const Subprocess&) = delete;
+
+    void Send(const std::string& line);
+    void CloseInput();
+    // The next line of standard output; nothing when the output ends or `limit` passes.
+    std::optional<std::string> ReadLine(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Exit code; -1 when the child does not end within `limit` (it is then killed).
+    int Wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Everything the child wrote to standard error (read after Wait).
+    std::string Stderr();
+
+private:
+    int pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string pending_;
+    std::string stderr_;
+    int exitCode_ = -1;
+    bool reaped_ = false;
+};
+
+}  // namespace lumivale::test

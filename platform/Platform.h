@@ -1,0 +1,17 @@
+#pragma once
+// What differs between the operating systems in a game's command line and files.
+namespace lumivale::platform_constants {
+
+#if defined(_WIN32)
+inline constexpr const char* kJavaExecutable = "java.exe";
+inline constexpr const char* kNativesClassifier = "natives-windows";
+inline constexpr const char* kOsName = "windows";
+inline constexpr char kClassPathSeparator = ';';
+#else
+inline constexpr const char* kJavaExecutable = "java";
+inline constexpr const char* kNativesClassifier = "natives-linux";
+inline constexpr const char* kOsName = "linux";
+inline constexpr char kClassPathSeparator = ':';
+#endif
+
+}  // namespace lumivale::platform_constants

@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh build|test
 set -euo pipefail
 
-build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev)
+build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
+  libzip-dev zipcmp zipmerge ziptool)
 test_packages=(googletest libgtest-dev libgmock-dev)
 
 packages=("${build_packages[@]}")

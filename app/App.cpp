@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include "CoreCatalogue.h"
 #include "Log.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
@@ -27,6 +28,7 @@ bool App::Init() {
         cloudPlayerId = settings.accountId;
         selection = {settings.currentRoleId, settings.currentRole};
     }
+    ScanCores(settings);
     // The settings file is rewritten at every start.
     settings.Save();
 

@@ -29,7 +29,6 @@ void SetConfig(App& app, const std::string& command) {
     } else if (key == "selected_core") {
         settings.selectedCore = ReadTextField(command, "value");
         reportConfig = false;
-        // The core report for the chosen core arrives with the core catalogue.
     } else if (key == "selected_java") {
         settings.selectedJava = ReadTextField(command, "value");
         reportConfig = false;
@@ -46,6 +45,7 @@ void SetConfig(App& app, const std::string& command) {
     }
     settings.Save();
     if (reportConfig) ReportConfig(app);
+    if (key == "selected_core") ReportCoreInfo(app, settings.selectedCore);
 }
 
 void InitReports(App& app) {

@@ -1,6 +1,7 @@
 #include "App.h"
 
 #include "CoreCatalogue.h"
+#include "JavaDiscovery.h"
 #include "Log.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
@@ -27,6 +28,11 @@ bool App::Init() {
         loggedIn = true;
         cloudPlayerId = settings.accountId;
         selection = {settings.currentRoleId, settings.currentRole};
+    }
+    // A saved Java list whose names do not look like version texts is found anew.
+    if (javaListNeedsRescan(settings.javaList)) {
+        settings.javaList = scanJava(settings.javaList);
+        fillSelectedJava(settings.selectedJava, settings.javaList);
     }
     ScanCores(settings);
     // The settings file is rewritten at every start.

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "App.h"
+#include "JavaDiscovery.h"
 #include "JsonFields.h"
 #include "Log.h"
 #include "SystemReports.h"
@@ -69,6 +70,19 @@ void OpenInBrowser(App& app, const std::string& command) {
     }
 }
 
+// The player points at a bin folder; a Java found there joins the list and becomes the choice.
+void BrowseJava(App& app, const std::string&) {
+    app.window->PickFolder("请选择 bin 的文件夹目录", [&app](const std::string& folder) {
+        if (folder.empty()) return;  // cancelled
+        if (addManualJava(app.settings.javaList, app.settings.selectedJava, folder).empty()) {
+            PostUiEvent(app, R"({"type":"game:error","reason":"该目录未找到 java.exe"})");
+            return;
+        }
+        app.settings.Save();
+        ReportJava(app);
+    });
+}
+
 void StopGame(App& app, const std::string&) {
     if (!app.gameRunning) {
         PostUiEvent(app, R"({"type":"game:stopped"})");
@@ -91,7 +105,7 @@ const std::array<Command, 19> kCommands{{
     {"logout", nullptr},
     {"config:set", SetConfig},
     {"sys:init", [](App& app, const std::string&) { InitReports(app); }},
-    {"java:browse", nullptr},
+    {"java:browse", BrowseJava},
     {"game:launch", nullptr},
     {"game:stop", StopGame},
     {"window", Window},

@@ -12,6 +12,7 @@ namespace lumivale {
 
 struct IniFile::Impl {
     CSimpleIniCaseA ini{false, false, true};  // not UTF-8 aware: bytes kept; multi-line values
+    std::string fileComment;                  // the comment lines that open the file
 };
 
 IniFile::IniFile() : impl_(std::make_unique<Impl>()) { impl_->ini.SetSpaces(false); }
@@ -21,13 +22,72 @@ IniFile::~IniFile() = default;
 bool IniFile::Load(const std::filesystem::path& file) {
     impl_->ini.Reset();
     std::string bytes;
+    impl_->fileComment.clear();
     if (!ReadWholeFile(file, bytes)) return false;
+    for (std::size_t at = 0; at < bytes.size() && (bytes[at] == ';' || bytes[at] == '#');) {
+        const std::size_t end = bytes.find('\n', at);
+        impl_->fileComment += bytes.substr(at, end == std::string::npos ? end : end - at + 1);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
     return impl_->ini.LoadData(bytes.data(), bytes.size()) >= 0;
 }
 
+namespace {
+
+// A value that a plain "key=value" line would not give back (line breaks, blanks at either end,
+// or a leading "<<<" that reads as the start of a block) is written as a block whose end tag
+// occurs nowhere in the value.
+bool NeedsBlock(const std::string& value) {
+    if (value.empty()) return false;
+    return value.starts_with("<<<") || value.find_first_of("\r\n") != std::string::npos ||
+           std::isspace(static_cast<unsigned char>(value.front())) ||
+           std::isspace(static_cast<unsigned char>(value.back()));
+}
+
+std::string BlockTag(const std::string& value) {
+    std::string tag = "END_OF_TEXT";
+    for (int n = 1; value.find(tag) != std::string::npos; ++n) tag = "END_OF_TEXT_" + std::to_string(n);
+    return tag;
+}
+
+void AppendComment(std::string& out, const char* comment) {
+    if (comment == nullptr) return;
+    out += comment;
+    out += '\n';
+}
+
+}  // namespace
+
 bool IniFile::Save(const std::filesystem::path& file) const {
-    std::string bytes;
-    if (impl_->ini.Save(bytes) < 0) return false;
+    using Names = CSimpleIniCaseA::TNamesDepend;
+    const CSimpleIniCaseA& ini = impl_->ini;
+    std::string bytes = impl_->fileComment;
+    Names sections;
+    ini.GetAllSections(sections);
+    sections.sort(CSimpleIniCaseA::Entry::LoadOrder());
+    for (const auto& section : sections) {
+        if (!bytes.empty() && bytes != impl_->fileComment) bytes += '\n';
+        AppendComment(bytes, section.pComment);
+        bytes += '[';
+        bytes += section.pItem;
+        bytes += "]\n";
+        Names keys;
+        ini.GetAllKeys(section.pItem, keys);
+        keys.sort(CSimpleIniCaseA::Entry::LoadOrder());
+        for (const auto& key : keys) {
+            AppendComment(bytes, key.pComment);
+            const std::string value = ini.GetValue(section.pItem, key.pItem, "");
+            bytes += key.pItem;
+            bytes += '=';
+            if (NeedsBlock(value)) {
+                const std::string tag = BlockTag(value);
+                bytes += "<<<" + tag + "\n" + value + "\n" + tag + "\n";
+            } else {
+                bytes += value + "\n";
+            }
+        }
+    }
     return WriteFileAtomically(file, bytes);
 }
 

@@ -52,7 +52,9 @@ TEST(Headless, FreshHomeAnswersPageLoadStoresSettingsAndExitsAtEndOfInput) {
     TempHome home;
     Launcher launcher(home);
     launcher.Send(R"({"type":"host:loaded"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"sys:java","list":[]})");
+    // The Java list is whatever this machine has installed.
+    const std::string java = launcher.Next();
+    EXPECT_TRUE(java.starts_with(R"({"type":"sys:java","list":[)")) << java;
     EXPECT_EQ(launcher.Next(), R"({"type":"sys:cores","list":[]})");
     const std::string memory = launcher.Next();
     EXPECT_TRUE(memory.starts_with(R"({"type":"sys:memory","totalGB":)")) << memory;

@@ -4,8 +4,8 @@
 set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
-  libzip-dev zipcmp zipmerge ziptool)
-test_packages=(googletest libgtest-dev libgmock-dev)
+  libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev)
+test_packages=(googletest libgtest-dev libgmock-dev libcpp-httplib-dev openjdk-17-jdk-headless)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -2,6 +2,7 @@
 // One URL to one file on disk: the mirror form first, then the URL itself, each tried up to six
 // times, redirects followed, the body written to a ".part" file and moved into place only once
 // complete. RunParallel runs many such downloads on a small pool.
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -10,6 +11,25 @@ namespace lumivale {
 // True when the file is in place. On false, `error` holds the message of the last failure. An
 // existing target is replaced only by a complete, non-empty body.
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error);
+
+// What DownloadFile waits for and where it finds the mirror form. The defaults are the launcher's;
+// tests shorten the time-outs, record the back-off waits instead of sleeping, and point the mirror
+// form at their own servers.
+struct DownloadOptions {
+    // Resolving the host and connecting (TLS handshake included).
+    std::chrono::milliseconds connectTimeout{30000};
+    // The longest silence while waiting for an answer or for the next piece of its body.
+    std::chrono::milliseconds receiveTimeout{30000};
+    // The back-off after a 429 or 503 answer (1000, 2000, 4000 ms per candidate); empty: sleep.
+    std::function<void(std::chrono::milliseconds)> wait;
+    // The first candidate of a URL; empty: RewriteToMirror.
+    std::function<std::string(const std::string&)> mirrorForm;
+    // PEM file of the certificates to trust instead of the system's store; empty: the system's.
+    std::string trustedCertificates;
+};
+
+bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
+                  const DownloadOptions& options);
 
 // Runs work(i) for i in 0..count-1 on `workers` threads (8 when below 1, never more than count),
 // the calling thread included; completion(i, ok) runs under one mutex. A work call that throws

@@ -8,6 +8,7 @@ namespace lumivale::test {
 
 void WriteZip(const std::filesystem::path& file,
               const std::vector<std::pair<std::string, std::string>>& entries) {
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
     int error = 0;
     zip_t* zip = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (zip == nullptr) throw std::runtime_error("cannot create " + file.string());

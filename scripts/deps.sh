@@ -3,9 +3,12 @@
 # Usage: scripts/deps.sh build|test
 set -euo pipefail
 
+# Everything the build configures against (the tests and the benchmark are part of it).
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
-  libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev)
-test_packages=(googletest libgtest-dev libgmock-dev libcpp-httplib-dev openjdk-17-jdk-headless)
+  libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
+  googletest libgtest-dev libgmock-dev libcpp-httplib-dev)
+# What running the tests needs on top: a real JDK.
+test_packages=(openjdk-17-jdk-headless)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -7,8 +7,8 @@ set -euo pipefail
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev)
-# What running the tests needs on top: a real JDK.
-test_packages=(openjdk-17-jdk-headless)
+# What running the tests needs on top: a real JDK, and openssl to make test certificates.
+test_packages=(openjdk-17-jdk-headless openssl)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

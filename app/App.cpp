@@ -13,9 +13,12 @@ App::App(std::shared_ptr<UiLoop> uiLoop, std::shared_ptr<MainWindow> mainWindow,
     : loop(std::move(uiLoop)),
       window(std::move(mainWindow)),
       mainView(std::move(view)),
-      events(loop, mainView) {}
+      events(loop, mainView),
+      game(events) {}
 
 App::~App() {
+    // A launch still preparing is cancelled; a running game keeps running, unwatched.
+    game.Shutdown();
     // Nothing queued for the page may run once the App is gone.
     if (loop) loop->Quit();
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "GameProcess.h"
 #include "MainWindow.h"
 #include "Settings.h"
 #include "UiEvents.h"
@@ -42,9 +43,8 @@ public:
     Settings settings;
     std::shared_ptr<WebViewHost> mainView;
     UiEvents events;  // copy it into workers that send events
+    GameProcess game;  // the launch under way and the running game; its Busy() is the running flag
 
-    std::atomic<bool> gameRunning{false};
-    std::atomic<std::int64_t> gameStartMs{0};
     std::atomic<bool> javaInstallBusy{false};
     std::atomic<bool> modpackImportBusy{false};
     std::string cloudPlayerId;

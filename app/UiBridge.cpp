@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "App.h"
+#include "GameLaunch.h"
 #include "JavaDiscovery.h"
 #include "JsonFields.h"
 #include "Log.h"
@@ -83,14 +84,6 @@ void BrowseJava(App& app, const std::string&) {
     });
 }
 
-void StopGame(App& app, const std::string&) {
-    if (!app.gameRunning) {
-        PostUiEvent(app, R"({"type":"game:stopped"})");
-        return;
-    }
-    // Stopping a running game belongs to the game runner.
-}
-
 using Handler = void (*)(App&, const std::string&);
 
 struct Command {
@@ -106,8 +99,8 @@ const std::array<Command, 19> kCommands{{
     {"config:set", SetConfig},
     {"sys:init", [](App& app, const std::string&) { InitReports(app); }},
     {"java:browse", BrowseJava},
-    {"game:launch", nullptr},
-    {"game:stop", StopGame},
+    {"game:launch", [](App& app, const std::string&) { OnGameLaunch(app); }},
+    {"game:stop", [](App& app, const std::string&) { OnGameStop(app); }},
     {"window", Window},
     {"drag", [](App& app, const std::string&) { app.window->StartMove(); }},
     {"browser:open", OpenInBrowser},

@@ -1,0 +1,86 @@
+#include "GameLaunch.h"
+
+#include <algorithm>
+
+#include "App.h"
+#include "CoreCatalogue.h"
+#include "GameFileCompletion.h"
+#include "JavaSelection.h"
+#include "JsonFields.h"
+#include "Paths.h"
+#include "SystemReports.h"
+
+namespace lumivale {
+
+namespace {
+
+void SendError(App& app, const std::string& reason) {
+    PostUiEvent(app, R"({"type":"game:error","reason":")" + EscapeJsonBasic(reason) + R"("})");
+}
+
+LaunchRequest MakeRequest(const App& app, const CoreEntry& core, const std::string& javaPath) {
+    const Settings& settings = app.settings;
+    LaunchRequest request;
+    request.javaPath = javaPath;
+    request.gameDirectory = PathUtf8(Utf8Path(settings.gameDir) / "versions" / Utf8Path(core.name));
+    request.gameRoot = settings.gameDir;
+    request.coreFolder = core.folder;
+    request.coreId = core.name;
+    request.coreJar = core.jar;
+    request.memoryMb = static_cast<std::uint32_t>(settings.memoryMb);
+    request.options = buildOptionList(settings.gcPreset, settings.customJvmArgs);
+    request.processPriority = settings.processPriority;
+    request.serverAddress = settings.serverAddress;
+    request.serverPort = settings.serverPort;
+    request.playerName = settings.currentRole;
+    request.playerUuid = settings.currentRoleId;
+    request.accessToken = settings.accessToken;
+    request.authRoot = settings.yggdrasilRoot;
+    return request;
+}
+
+LaunchSteps MakeSteps() {
+    LaunchSteps steps;
+    steps.completeFiles = [](const LaunchRequest& request, const LaunchProgress& progress,
+                             std::string& error, const LaunchCancelled& cancelled) {
+        return CompleteGameFiles(request.gameRoot, request.coreId, progress, error, cancelled);
+    };
+    // The session's play time goes to the backend once the accounts part is in place.
+    steps.onGameEnded = [](const GameSession&) {};
+    return steps;
+}
+
+}  // namespace
+
+void OnGameLaunch(App& app) {
+    // While a launch or a game is under way, a second launch stops it.
+    if (app.game.Busy()) {
+        app.game.Stop();
+        return;
+    }
+    Settings& settings = app.settings;
+    ScanCores(settings);
+    ReportCores(app);
+
+    if (settings.selectedJava.empty() || settings.selectedCore.empty()) {
+        SendError(app, "请先在设置里选择 Java 和游戏核心");
+        return;
+    }
+    const auto core = std::find_if(settings.cores.begin(), settings.cores.end(),
+                                   [&](const CoreEntry& c) { return c.folder == settings.selectedCore; });
+    if (core == settings.cores.end() || core->jar.empty()) {
+        SendError(app, "未找到核心 jar 文件");
+        return;
+    }
+    const JavaChoice java = ChooseJavaForCore(settings.selectedJava, settings.javaList, *core);
+    if (!java.ok) {
+        SendError(app, java.message);
+        return;
+    }
+    PostUiEvent(app, R"({"type":"game:info","msg":")" + EscapeJsonBasic(java.message) + R"("})");
+    app.game.Launch(MakeRequest(app, *core, java.javaPath), MakeSteps());
+}
+
+void OnGameStop(App& app) { app.game.Stop(); }
+
+}  // namespace lumivale

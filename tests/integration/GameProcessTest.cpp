@@ -32,6 +32,7 @@
 #include "Log.h"
 #include "Paths.h"
 #include "Process.h"
+#include "RecordingPage.h"
 #include "TempHome.h"
 #include "UiEvents.h"
 #include "UiLoop.h"
@@ -44,6 +45,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
+using test::RecordingHost;
+using test::UiThread;
 
 const fs::path kJdkBin = "/usr/lib/jvm/java-17-openjdk-amd64/bin";
 const std::string kJava = (kJdkBin / "java").string();
@@ -115,65 +118,7 @@ std::string ExpectedOutput(const Strings& gameArgs) {
 
 // --- the page side ------------------------------------------------------------------------
 
-class RecordingHost : public WebViewHost {
-public:
-    bool Init(WebViewCallbacks) override { return true; }
-    void PostJson(const std::string& json) override {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(json);
-        }
-        changed_.notify_all();
-    }
-    void Navigate(const std::string&) override {}
-    void ReloadWithError(const std::string&) override {}
-    void Close() override {}
 
-    Strings Events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    void Clear() {
-        std::lock_guard lock(mutex_);
-        events_.clear();
-    }
-    // Waits until an event of `type` arrived (`count` of them); false only when nothing comes.
-    bool WaitForType(const std::string& type, std::size_t count = 1) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kGuard, [&] {
-            return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const std::string& e) {
-                       return ReadTextField(e, "type") == type;
-                   })) >= count;
-        });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    Strings events_;
-};
-
-class UiThread {
-public:
-    explicit UiThread(std::shared_ptr<UiLoop> loop) : loop_(std::move(loop)) {
-        std::promise<void> bound;
-        auto ready = bound.get_future();
-        thread_ = std::thread([this, bound = std::move(bound)]() mutable {
-            loop_->BindToCurrentThread();
-            bound.set_value();
-            loop_->Run();
-        });
-        ready.wait();
-    }
-    ~UiThread() {
-        loop_->Quit();
-        if (thread_.joinable()) thread_.join();
-    }
-
-private:
-    std::shared_ptr<UiLoop> loop_;
-    std::thread thread_;
-};
 
 // A door a launch step waits at until the test opens it.
 class Gate {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "JsonFields.h"
+#include "RecordingPage.h"
 #include "UiEvents.h"
 #include "UiLoop.h"
 #include "WebViewHost.h"
@@ -21,78 +22,15 @@
 namespace lumivale {
 namespace {
 
-// Stands in for the web view: records every event and the thread that delivered it.
-class RecordingHost : public WebViewHost {
-public:
-    bool Init(WebViewCallbacks) override { return true; }
-    void PostJson(const std::string& json) override {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(json);
-            threads_.push_back(std::this_thread::get_id());
-        }
-        changed_.notify_all();
-    }
-    void Navigate(const std::string&) override {}
-    void ReloadWithError(const std::string&) override {}
-    void Close() override {}
+using test::RecordingHost;
+using test::UiThread;
 
-    std::vector<std::string> Events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    std::vector<std::thread::id> Threads() const {
-        std::lock_guard lock(mutex_);
-        return threads_;
-    }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return events_.size();
-    }
-    // Waits until at least `count` events arrived; false only if the loop stalls for a minute.
-    bool WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::minutes(1),
-                                 [&] { return events_.size() >= count; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-    std::vector<std::thread::id> threads_;
-};
 
 std::string Event(int thread, int index) {
     return R"({"type":"test","t":)" + std::to_string(thread) + R"(,"i":)" + std::to_string(index) +
            "}";
 }
 
-// A UI thread running the loop until it is quit.
-class UiThread {
-public:
-    explicit UiThread(std::shared_ptr<UiLoop> loop) : loop_(std::move(loop)) {
-        std::promise<void> bound;
-        auto ready = bound.get_future();
-        thread_ = std::thread([this, bound = std::move(bound)]() mutable {
-            loop_->BindToCurrentThread();
-            bound.set_value();
-            loop_->Run();
-        });
-        ready.wait();
-        id_ = thread_.get_id();
-    }
-    ~UiThread() { Join(); }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
-    std::thread::id Id() const { return id_; }
-
-private:
-    std::shared_ptr<UiLoop> loop_;
-    std::thread thread_;
-    std::thread::id id_;
-};
 
 TEST(UiEvents, OnTheUiThreadDeliveryHappensBeforePostReturns) {
     auto loop = std::make_shared<UiLoop>();

@@ -1,6 +1,7 @@
 #include "App.h"
 
 #include "CoreCatalogue.h"
+#include "Endpoints.h"
 #include "JavaDiscovery.h"
 #include "Log.h"
 #include "SystemReports.h"
@@ -40,6 +41,8 @@ bool App::Init() {
     ScanCores(settings);
     // The settings file is rewritten at every start.
     settings.Save();
+
+    cloud = std::make_shared<CloudClient>(BackendBase(GetEndpoints(), settings.serverUrl));
 
     if (!window->Show([this] { OnWindowDestroyed(); })) return false;
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "CloudClient.h"
 #include "GameProcess.h"
 #include "MainWindow.h"
 #include "Settings.h"
@@ -44,6 +45,8 @@ public:
     std::shared_ptr<WebViewHost> mainView;
     UiEvents events;  // copy it into workers that send events
     GameProcess game;  // the launch under way and the running game; its Busy() is the running flag
+    // The backend client: made once in Init and shared with the workers that use it.
+    std::shared_ptr<CloudClient> cloud;
 
     std::atomic<bool> javaInstallBusy{false};
     std::atomic<bool> modpackImportBusy{false};

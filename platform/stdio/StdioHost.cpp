@@ -60,6 +60,12 @@ void StdioHost::HandleLine(const std::string& rawLine) {
     std::string line = rawLine;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) return;
+    // A redirect to the launcher's own scheme (the browser's answer to a sign-in) arrives as
+    // the bare address on a line of its own.
+    if (line.starts_with("lumivale://")) {
+        if (callbacks_.onSchemeNavigation) callbacks_.onSchemeNavigation(line);
+        return;
+    }
     const auto parsed = nlohmann::json::parse(line, nullptr, false);
     if (parsed.is_object()) {
         const auto type = parsed.find("type");

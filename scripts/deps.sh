@@ -7,8 +7,9 @@ set -euo pipefail
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev)
-# What running the tests needs on top: a real JDK, and openssl to make test certificates.
-test_packages=(openjdk-17-jdk-headless openssl)
+# What running the tests needs on top: a real JDK, openssl to make test certificates, and node
+# with Chromium for the UI page tests.
+test_packages=(openjdk-17-jdk-headless openssl nodejs chromium)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then
@@ -21,6 +22,10 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# npm ships inside some nodejs builds; Debian's own nodejs needs the separate package.
+if [ "${1:-build}" = test ] && ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""

@@ -5,3 +5,6 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh test
 scripts/build.sh
 ctest --test-dir build --output-on-failure --parallel 2 --timeout 300
+# The UI page in Chromium against the launcher just built (playwright-core from package-lock.json).
+[ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
+node --test tests/ui/

@@ -1,0 +1,201 @@
+// The page's own behaviour: the login card's warnings, the title bar, a boot error, and the
+// screens that are fed by events (Java downloads, modpack import, dropped files).
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { launchBrowser, Session, TempHome, waitUntil } from './harness.mjs';
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser?.close(); });
+
+async function withSession(options, body) {
+  const home = new TempHome();
+  const session = await Session.open(browser, { home, ...options });
+  try {
+    await body(session, home);
+    assert.deepEqual(session.consoleErrors, [], 'the page raised no script error');
+  } finally {
+    await session.close();
+    home.cleanup();
+  }
+}
+
+const visible = (page, selector) => page.isVisible(selector);
+const text = (page, selector) => page.textContent(selector);
+
+test('the login card warns about empty fields and sends nothing; the reports fill the settings', async () => {
+  await withSession({}, async (s) => {
+    const { page } = s;
+    assert.ok(await visible(page, '#loginCard'));
+    assert.ok(!(await visible(page, '#dashboard')));
+
+    await page.click('#loginBtn');
+    await s.waitForToast('请输入 LittleSkin 账号');
+    assert.equal((await s.toasts()).find((t) => t.text === '请输入 LittleSkin 账号').kind, 'warn');
+
+    await page.fill('#loginUser', '   alice@example.com  ');
+    await page.press('#loginPass', 'Enter');
+    await s.waitForToast('请输入密码');
+    assert.ok(!(await s.sent()).some((c) => c.type === 'yggdrasil:login'));
+
+    // The first command after loading is "sys:init"; its reports fill the settings screen.
+    assert.equal((await s.sent())[0].type, 'sys:init');
+    await s.waitForEvent('sys:memory');
+    await page.click('.nav[data-screen="settings"]');
+    await waitUntil(async () => /^\d+ GB$/.test(await text(page, '#memTotal')), 'the memory line');
+    const memory = s.events.find((e) => e.type === 'sys:memory');
+    assert.equal(await text(page, '#memRec'), memory.recommendedG + 'G');
+    assert.equal(await text(page, '#coreSelect'), '未检测到游戏核心');
+    assert.equal(await page.$eval('#javaSelect', (el) => el.options[0].textContent), '自动选择（按版本推荐）');
+  });
+});
+
+test('the title bar moves, minimises and closes the window; the about link opens through the launcher', async () => {
+  await withSession({}, async (s) => {
+    const { page } = s;
+    const box = await page.locator('#appTitle').boundingBox();
+    await page.mouse.move(box.x + 5, box.y + 5);
+    await page.mouse.down();
+    await page.mouse.up();
+    await page.click('#btnMin');
+    await waitUntil(() => s.hostLines.some((l) => l.type === 'host:window' && l.action === 'min'), 'min');
+    assert.ok(s.hostLines.some((l) => l.type === 'host:window' && l.action === 'drag'));
+    // Pressing a title bar button does not start a move.
+    assert.equal(s.hostLines.filter((l) => l.action === 'drag').length, 1);
+
+    await page.click('.nav[data-screen="about"]');
+    await page.click('#aboutLink');
+    await waitUntil(() => s.hostLines.find((l) => l.type === 'host:open'), 'host:open');
+    assert.match(s.hostLines.find((l) => l.type === 'host:open').url, /^https:\/\//);
+
+    await page.click('#btnClose');
+    assert.equal(await s.exited, 0);
+    assert.ok(s.hostLines.some((l) => l.type === 'host:window' && l.action === 'close'));
+  });
+});
+
+test('a boot error is shown once as an error toast, as plain text', async () => {
+  await withSession({}, async (s) => {
+    const { page } = s;
+    const error = '授权失败 </script><b>请重试</b>';
+    await s.playHostLine({ type: 'host:reload', error });
+    const shown = await s.waitForToast(error);
+    assert.equal(shown.kind, 'error');
+    assert.equal(await page.$$eval('#toasts b', (els) => els.length), 0);
+    assert.equal(await page.evaluate(() => window.__bootError), undefined);
+
+    // A plain reload brings no second toast.
+    await s.playHostLine({ type: 'host:reload', error: '' });
+    assert.deepEqual((await s.toasts()).filter((t) => t.text === error), []);
+    assert.equal((await s.sent())[0].type, 'sys:init');
+  });
+});
+
+test('the modpack screen follows the eight steps of an import to its end', async () => {
+  await withSession({ launcher: false }, async (s) => {
+    const { page } = s;
+    await page.click('.nav[data-screen="modpack"]');
+    assert.ok(await page.isDisabled('#mpImportBtn'));
+    await page.click('#mpPickBtn');
+    assert.deepEqual((await s.sent()).at(-1), { type: 'modpack:browse' });
+
+    const path = '/home/player/整合包/Cherry Blossom 1.20.1.zip';
+    await s.deliver({ type: 'modpack:selected', path });
+    assert.equal(await text(page, '#mpFile'), 'Cherry Blossom 1.20.1.zip');
+    assert.equal(await text(page, '#mpPickBtn'), '重新选择');
+    await page.click('#mpImportBtn');
+    assert.deepEqual((await s.sent()).at(-1), { type: 'modpack:import', zip: path });
+    assert.ok(await page.isDisabled('#mpImportBtn'));
+
+    const names = ['解析清单', '获取版本信息', '下载依赖库', '下载资源文件', '下载游戏核心', '解压整合包',
+      '安装 Forge', '准备 Mod / 资源包'];
+    assert.deepEqual(await page.$$eval('#mpSteps .step', (els) => els.map((e) => e.textContent)), names);
+    for (let step = 0; step <= 7; step++) {
+      for (const pct of [0, 50]) {
+        await s.deliver({ type: 'modpack:progress', step, total: 7, pct, status: `第 ${step} 步 ${pct}%` });
+        const states = await page.$$eval('#mpSteps .step', (els) => els.map((e) => e.className));
+        assert.deepEqual(states, names.map((_, i) => (i < step ? 'step done' : i === step ? 'step active' : 'step')));
+        const width = await page.$eval('#mpBar > div', (el) => parseFloat(el.style.width));
+        assert.ok(Math.abs(width - ((step + pct / 100) / 8) * 100) < 1e-6, `bar at step ${step} ${pct}%: ${width}`);
+        assert.equal(await text(page, '#mpStatus'), `第 ${step} 步 ${pct}%`);
+      }
+    }
+    const log = (await text(page, '#mpLog')).trim().split('\n');
+    assert.equal(log.length, 16);
+    assert.equal(log[0], '[1/8] 第 0 步 0%');
+    assert.equal(log[15], '[8/8] 第 7 步 50%');
+
+    await s.deliver({ type: 'modpack:done', total: 12, direct: 7, s3: 3, skipped: 1, failed: 1 });
+    assert.deepEqual(await page.$$eval('#mpSteps .step.done', (els) => els.length), 8);
+    assert.equal(await page.$eval('#mpStatus', (el) => el.innerText),
+      '✅ 整合包导入成功！\n直链 7 个 · S3 3 个 · 跳过 1 个 · 缺 1 个');
+    assert.equal((await s.waitForToast('整合包导入成功')).kind, 'success');
+    assert.ok(!(await page.isDisabled('#mpImportBtn')));
+
+    // A refused second import.
+    await page.click('#mpImportBtn');
+    await s.deliver({ type: 'modpack:error', reason: '已有整合包正在导入中' });
+    assert.equal(await text(page, '#mpStatus'), '导入失败：已有整合包正在导入中');
+    assert.equal((await s.waitForToast('导入失败：已有整合包正在导入中')).kind, 'error');
+    assert.match(await text(page, '#mpLog'), /导入失败：已有整合包正在导入中\n$/);
+  });
+});
+
+test('a dropped .zip or .mrpack starts an import and shows the modpack screen; other files do nothing', async () => {
+  await withSession({ launcher: false }, async (s) => {
+    const { page } = s;
+    const drop = async (name) => {
+      const transfer = await page.evaluateHandle((n) => {
+        const t = new DataTransfer();
+        t.items.add(new File(['PK'], n));
+        return t;
+      }, name);
+      await page.dispatchEvent('#content', 'drop', { dataTransfer: transfer });
+    };
+    await drop('notes.txt');
+    assert.ok(!(await s.sent()).some((c) => c.type === 'modpack:drop'));
+    assert.ok(await page.isVisible('#loginCard'));
+
+    await drop('Sky Pack.MRPACK');
+    assert.deepEqual((await s.sent()).at(-1), { type: 'modpack:drop', path: 'Sky Pack.MRPACK' });
+    assert.ok(await page.isVisible('#screen-modpack'));
+    assert.equal(await text(page, '#mpFile'), 'Sky Pack.MRPACK');
+
+    // The browser is never left to open a dropped file itself.
+    const prevented = await page.evaluate(() => {
+      const e = new DragEvent('dragover', { cancelable: true, bubbles: true, dataTransfer: new DataTransfer() });
+      document.body.dispatchEvent(e);
+      return e.defaultPrevented;
+    });
+    assert.ok(prevented);
+  });
+});
+
+test('the Java screen lists the installable runtimes and follows an installation', async () => {
+  await withSession({ launcher: false }, async (s) => {
+    const { page } = s;
+    await page.click('.nav[data-screen="java"]');
+    assert.deepEqual((await s.sent()).at(-1), { type: 'java:open' });
+
+    await s.deliver({ type: 'java:list', items: [] , error: '无法连接服务端' });
+    assert.match(await text(page, '#javaList'), /^暂无可安装的 Java 版本（服务端未启用分发）。/);
+
+    await s.deliver({ type: 'java:list', items: [{ name: 'Temurin 17', size: 188743680 }, { name: 'Temurin 21' }] });
+    assert.deepEqual(await page.$$eval('.javaCard .name', (els) => els.map((e) => e.textContent)), ['Temurin 17', 'Temurin 21']);
+    await page.click('.javaCard[data-name="Temurin 21"] button');
+    assert.deepEqual((await s.sent()).at(-1), { type: 'java:install', name: 'Temurin 21' });
+    assert.deepEqual(await page.$$eval('.javaCard button', (els) => els.map((e) => e.disabled)), [true, true]);
+
+    const card = '.javaCard[data-name="Temurin 21"]';
+    await s.deliver({ type: 'java:progress', name: 'Temurin 21', phase: 'download', percent: 140, text: '正在下载 3 MB / 2 MB' });
+    assert.equal(await page.$eval(`${card} .bar > div`, (el) => el.style.width), '100%');
+    assert.equal(await text(page, `${card} .status`), '正在下载 3 MB / 2 MB');
+    await s.deliver({ type: 'java:progress', name: 'Temurin 21', phase: 'install', percent: -5, text: '正在安装（需要管理员授权）…' });
+    assert.equal(await page.$eval(`${card} .bar > div`, (el) => el.style.width), '0%');
+    assert.ok(await page.isDisabled(`${card} button`));
+    await s.deliver({ type: 'java:progress', name: 'Temurin 21', phase: 'done', percent: 100, text: '安装完成 ✓' });
+    assert.equal(await text(page, `${card} .status`), '安装完成 ✓');
+    assert.equal(await text(page, '.javaCard[data-name="Temurin 17"] .status'), '');
+    assert.deepEqual(await page.$$eval('.javaCard button', (els) => els.map((e) => e.disabled)), [false, false]);
+  });
+});

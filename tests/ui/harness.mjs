@@ -41,7 +41,7 @@ export class TempHome {
 
 // One value of config.ini, by key (any section).
 export function iniValue(text, key) {
-  const match = text.match(new RegExp('^' + key + '\\s*=\\s*(.*?)\\s*$', 'm'));
+  const match = text.match(new RegExp('^' + key + '[ \\t]*=[ \\t]*(.*?)[ \\t\\r]*$', 'm'));
   return match ? match[1] : undefined;
 }
 

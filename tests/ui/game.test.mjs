@@ -55,11 +55,9 @@ test('the launch button follows a real game from start to end, and stops a runni
   prepareHome(home, untilFile);
   const s = await Session.open(browser, {
     home,
-    env: { JAVA_HOME: JDK, LUMIVALE_BACKEND_BASE: 'http://127.0.0.1:9' },
-    // The page remembers a sign-in from an earlier run; every text the button shows is kept.
+    env: { JAVA_HOME: JDK },
+    // Every text the button shows is kept.
     beforeLoad: (context) => context.addInitScript(() => {
-      localStorage.setItem('ls_logged', '1');
-      localStorage.setItem('ls_role', 'Steve');
       document.addEventListener('DOMContentLoaded', () => {
         const button = document.getElementById('launchBtn');
         window.__buttonTexts = [button.textContent];
@@ -71,7 +69,11 @@ test('the launch button follows a real game from start to end, and stops a runni
   });
   try {
     const { page } = s;
-    assert.ok(await page.isVisible('#dashboard'));
+    // The stored sign-in comes back with the page's first load.
+    const restored = await s.waitForEvent('yggdrasil:restored');
+    assert.equal(restored.name, 'Steve');
+    await waitUntil(async () => page.isVisible('#dashboard'), 'the dashboard');
+    assert.equal(await page.textContent('#roleName'), 'Steve');
     assert.equal(await page.textContent('#launchBtn'), '启动游戏');
     assert.equal(await page.textContent('#sessionState'), '未启动');
 

@@ -17,6 +17,7 @@ export const launcherExe = process.env.LUMIVALE_EXE || join(repo, 'build', 'bin'
 // Only a guard against a hang, never a speed check.
 export const GUARD_MS = 60_000;
 
+const PICTURES = ['bg.png', 'logo.png'].map((name) => readFileSync(join(repo, 'ui', name)).toString('base64'));
 const CHROMIUM = process.env.LUMIVALE_CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
@@ -131,7 +132,13 @@ export class Session {
   }
 
   #spawn() {
-    const env = { ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data, ...this.env };
+    // Remote sites point at a closed loopback port unless a test serves them.
+    const nowhere = 'http://127.0.0.1:9';
+    const env = {
+      ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data,
+      LUMIVALE_LITTLESKIN_BASE: nowhere, LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/',
+      ...this.env,
+    };
     delete env.LUMIVALE_HOME;
     this.child = spawn(launcherExe, ['--headless', '--home', this.home.program], { env, stdio: ['pipe', 'pipe', 'pipe'] });
     this.exited = new Promise((resolveExit) => this.child.on('exit', (code) => resolveExit(code)));
@@ -144,9 +151,13 @@ export class Session {
     if (this.child && this.child.stdin.writable) this.child.stdin.write(message + '\n');
   }
 
-  // Tells the launcher the page finished loading, as the window's host does after each load.
+  // After each load, as the window's host does: the page-ready report, then the two pictures.
   #loaded() {
     this.#toLauncher('{"type":"host:loaded"}');
+    return this.#serial(() => this.page.evaluate(([bg, logo]) => {
+      document.documentElement.style.setProperty('--bg', 'url("data:image/png;base64,' + bg + '")');
+      document.documentElement.style.setProperty('--logo', 'url("data:image/png;base64,' + logo + '")');
+    }, PICTURES));
   }
 
   #fromLauncher(line) {

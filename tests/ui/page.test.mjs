@@ -47,6 +47,8 @@ test('the login card warns about empty fields and sends nothing; the reports fil
     assert.equal(await text(page, '#memRec'), memory.recommendedG + 'G');
     assert.equal(await text(page, '#coreSelect'), '未检测到游戏核心');
     assert.equal(await page.$eval('#javaSelect', (el) => el.options[0].textContent), '自动选择（按版本推荐）');
+    // The page asked for nothing outside itself: no fonts, no pictures, no avatar while signed out.
+    assert.deepEqual(s.blocked, []);
   });
 });
 

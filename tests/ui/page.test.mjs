@@ -201,3 +201,54 @@ test('the Java screen lists the installable runtimes and follows an installation
     assert.deepEqual(await page.$$eval('.javaCard button', (els) => els.map((e) => e.disabled)), [false, false]);
   });
 });
+
+test('the dashboard renders account, play time and launch events', async () => {
+  await withSession({ launcher: false }, async (s) => {
+    const { page } = s;
+    // A restored sign-in without a role name falls back to Steve_Vorn and the built-in avatar.
+    await s.deliver({ type: 'yggdrasil:restored', name: '', profiles: [], profile: {} });
+    assert.ok(await page.isVisible('#dashboard'));
+    assert.equal(await page.textContent('#roleName'), 'Steve_Vorn');
+    assert.ok((await page.getAttribute('#avatar', 'src')).startsWith('data:image/svg+xml'));
+    assert.equal(await page.evaluate(() => localStorage.getItem('ls_name')), null, 'a restore stores no sign-in name');
+
+    await s.deliver({ type: 'yggdrasil:profiles:refreshed', profiles: [{ id: 'r1', name: 'Rin' }, { id: 'r2', name: 'Kai' }], profile: { id: 'r2', name: 'Kai' } });
+    assert.equal(await page.textContent('#roleName'), 'Kai');
+    await page.click('#roleMenuBtn');
+    assert.deepEqual(await page.$$eval('#roleMenu .roleItem', (els) => els.map((e) => e.textContent)), ['Rin', 'Kai']);
+    assert.deepEqual(await page.$$eval('#roleMenu .current', (els) => els.map((e) => e.textContent)), ['Kai']);
+    await s.deliver({ type: 'yggdrasil:profiles:refreshed', profiles: [], profile: { id: 'r1', name: 'Rin' } });
+    await page.click('#roleMenuBtn');
+    assert.equal(await page.$$eval('#roleMenu .roleItem', (els) => els.length), 2, 'an empty list keeps the roles');
+    await s.deliver({ type: 'role:changed', error: '网络请求失败，请检查网络后重试' });
+    assert.equal((await s.waitForToast('切换角色失败：网络请求失败，请检查网络后重试')).kind, 'error');
+
+    // Play time: whole hours, not wrapped into days.
+    await s.deliver({ type: 'cloud:playtime:got', total_seconds: 45296 });
+    assert.equal(await page.textContent('#playTotal'), '12 小时 34 分钟 56 秒');
+    await s.deliver({ type: 'cloud:playtime:got', total_seconds: 360061 });
+    assert.equal(await page.textContent('#playTotal'), '100 小时 1 分钟 1 秒');
+    assert.equal(await page.evaluate(() => localStorage.getItem('ls_playtotal')), '360061000');
+
+    // The launch button's busy texts, an info toast, and a failure that resets it.
+    await s.deliver({ type: 'game:info', msg: '已使用你选择的 Java 启动' });
+    assert.equal((await s.waitForToast('已使用你选择的 Java 启动')).kind, 'info');
+    await s.deliver({ type: 'install:start' });
+    assert.equal(await page.textContent('#launchBtn'), '正在准备游戏文件…');
+    assert.ok(await page.isDisabled('#launchBtn'));
+    await s.deliver({ type: 'install:progress', pct: 40, msg: '' });
+    assert.equal(await page.textContent('#launchBtn'), '下载中 40%');
+    await s.deliver({ type: 'install:progress', pct: 75, msg: '正在补齐依赖库' });
+    assert.equal(await page.textContent('#launchBtn'), '正在补齐依赖库 75%');
+    await s.deliver({ type: 'game:error', reason: '未找到核心 jar 文件' });
+    assert.equal((await s.waitForToast('启动失败：未找到核心 jar 文件')).kind, 'error');
+    assert.equal(await page.textContent('#launchBtn'), '启动游戏');
+    assert.ok(!(await page.isDisabled('#launchBtn')));
+
+    await s.deliver({ type: 'game:started' });
+    await s.deliver({ type: 'game:tick', ms: 3723999 });
+    assert.equal(await page.textContent('#sessionState'), '1 小时 2 分钟 3 秒');
+    await s.deliver({ type: 'game:stopped' });
+    assert.equal(await page.textContent('#sessionState'), '未启动');
+  });
+});

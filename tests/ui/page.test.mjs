@@ -52,7 +52,7 @@ test('the login card warns about empty fields and sends nothing; the reports fil
   });
 });
 
-test('the title bar moves, minimises and closes the window; the about link opens through the launcher', async () => {
+test('the title bar moves, minimises and closes the window; registration and the about link', async () => {
   await withSession({}, async (s) => {
     const { page } = s;
     const box = await page.locator('#appTitle').boundingBox();
@@ -64,6 +64,11 @@ test('the title bar moves, minimises and closes the window; the about link opens
     assert.ok(s.hostLines.some((l) => l.type === 'host:window' && l.action === 'drag'));
     // Pressing a title bar button does not start a move.
     assert.equal(s.hostLines.filter((l) => l.action === 'drag').length, 1);
+
+    // The registration screen loads the skin site's page in its frame (refused here).
+    await page.click('#toRegisterBtn');
+    assert.ok(await page.isVisible('#registerFrame'));
+    await waitUntil(() => s.blocked.includes('https://littleskin.cn/auth/register'), 'the registration page');
 
     await page.click('.nav[data-screen="about"]');
     await page.click('#aboutLink');

@@ -4,6 +4,7 @@
 #include "Endpoints.h"
 #include "JavaDiscovery.h"
 #include "Log.h"
+#include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
@@ -51,7 +52,11 @@ bool App::Init() {
 
     WebViewCallbacks callbacks;
     callbacks.onMessage = [this](const std::string& text) { HandleUiCommand(*this, text); };
-    callbacks.onSchemeNavigation = [](const std::string&) { return true; };
+    // The site's redirect back to the launcher, when it signed in inside the main view.
+    callbacks.onSchemeNavigation = [this](const std::string& address) {
+        OnMainRedirect(*this, address);
+        return true;
+    };
     callbacks.onPageReady = [this] { OnPageReady(); };
     if (!mainView->Init(std::move(callbacks))) {
         window->ShowMessage(

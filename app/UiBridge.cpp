@@ -9,6 +9,7 @@
 #include "JavaDiscovery.h"
 #include "JsonFields.h"
 #include "Log.h"
+#include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
 
@@ -104,7 +105,7 @@ struct Command {
 };
 
 const std::array<Command, 19> kCommands{{
-    {"oauth:login", nullptr},
+    {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
     {"yggdrasil:login", OnPasswordSignIn},
     {"role:change", OnRoleChange},
     {"logout", [](App& app, const std::string&) { OnLogout(app); }},

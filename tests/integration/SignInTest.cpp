@@ -85,6 +85,8 @@ public:
         return process_.Stderr();
     }
 
+    Subprocess& process() { return process_; }
+
 private:
     Subprocess process_;
 };
@@ -211,7 +213,8 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
         Launcher launcher(home, site);
         EXPECT_EQ(launcher.LoadPage(),
                   R"({"type":"yggdrasil:restored","name":"Alex_K","profiles":)" + stored + R"(,"profile":)" + alex + "}");
-        EXPECT_NE(launcher.Finish().find("[Lumivale] 自动登录刷新令牌失败，沿用已存登录态"), std::string::npos);
+        EXPECT_TRUE(launcher.process().WaitForStderr("[Lumivale] 自动登录刷新令牌失败，沿用已存登录态"));
+        launcher.Finish();
         EXPECT_EQ(Account(home)["access_token"], "tok-renewed");
     }
 
@@ -251,6 +254,67 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
     }
     EXPECT_EQ(account["account_id"], "u-4711");
     EXPECT_EQ(account["account_name"], "alex@example.org");
+}
+
+// Without a panel (headless) the site's page opens in the main view; the redirect comes back as
+// a "lumivale://" line.
+TEST(SignIn, OAuthRedirectsExchangeTheCodeOrReportWhyNot) {
+    TempHome home;
+    TestHttpServer site;
+    std::atomic<int> tokenMode{0};
+    site.Handle("/oauth/token", [&](const TestRequest&) {
+        return tokenMode == 0 ? Json(200, R"({"access_token":"oauth-tok","token_type":"Bearer"})")
+                              : Json(400, R"({"error":"invalid_grant"})");
+    });
+    site.ServeSequence("/api/user", {Json(200, R"({"id":"u-oauth","email":"kim@example.org","username":"kim"})"),
+                                     TestReply::Status(500, "<html>oops</html>")});
+    Launcher launcher(home, site);
+
+    launcher.Send(R"({"type":"oauth:login"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:navigate","url":")" + site.Url("") +
+                                   R"(/oauth/authorize?client_id=0000&redirect_uri=lumivale%3A%2F%2Foauth%2Fcallback)"
+                                   R"(&response_type=code&scope=User.Read+Yggdrasil.PlayerProfiles.Read+)"
+                                   R"(Yggdrasil.MinecraftToken.Create"})");
+
+    // The site refused: its description as it stands, or the error's name.
+    launcher.Send("lumivale://oauth/callback?error=access_denied&error_description=User%20said%20no&state=1");
+    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"User%20said%20no"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"User%20said%20no"})");
+    launcher.Send("lumivale://oauth/callback?state=1&error=access_denied");
+    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"OAuth 错误: access_denied"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"OAuth 错误: access_denied"})");
+    launcher.Send("lumivale://oauth/callback?state=1");  // neither: nothing happens
+    launcher.Sync();
+    EXPECT_EQ(site.CountOf("/oauth/token"), 0);
+
+    // A code, followed by more of the query, is exchanged and the account read.
+    launcher.Send("lumivale://oauth/callback?code=c0de-42&state=1");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
+    EXPECT_EQ(launcher.LoadPage(), R"({"type":"yggdrasil:success","name":"","profiles":[],"profile":{"id":"","name":""}})");
+    const std::vector<TestRequest> requests = site.Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[requests.size() - 2].body,
+              "grant_type=authorization_code&client_id=0000&client_secret=0000000000000000000000000000000000000000"
+              "&code=c0de-42&redirect_uri=lumivale://oauth/callback");
+    EXPECT_EQ(requests[requests.size() - 2].Header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(requests.back().Header("Authorization"), "Bearer oauth-tok");
+    nlohmann::json account = Account(home);
+    EXPECT_EQ(account["access_token"], "oauth-tok");
+    EXPECT_EQ(account["account_id"], "u-oauth");
+    EXPECT_EQ(account["account_name"], "kim@example.org");
+
+    // A second code whose account read fails keeps the account; a refused exchange says so.
+    launcher.Send("lumivale://oauth/callback?code=again");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
+    EXPECT_EQ(Account(home)["account_id"], "u-oauth");
+    tokenMode = 1;
+    launcher.Send("lumivale://oauth/callback?code=bad");
+    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"token 换取失败"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"token 换取失败，请重试"})");
+    EXPECT_EQ(Account(home)["access_token"], "oauth-tok");
+    launcher.Finish();
 }
 
 }  // namespace

@@ -214,7 +214,13 @@ export class Session {
   }
 
   async waitForEvent(type, predicate = () => true) {
-    return waitUntil(() => this.events.find((e) => e.type === type && predicate(e)), 'event ' + type);
+    try {
+      return await waitUntil(() => this.events.find((e) => e.type === type && predicate(e)), 'event ' + type);
+    } catch (error) {
+      error.message += '\nevents: ' + JSON.stringify(this.events.map((e) => e.type)) +
+        '\nlauncher said: ' + this.stderr.slice(-2000);
+      throw error;
+    }
   }
 
   async waitForSent(predicate, what) {

@@ -84,16 +84,19 @@ test('the title bar moves, minimises and closes the window; registration and the
 test('a boot error is shown once as an error toast, as plain text', async () => {
   await withSession({}, async (s) => {
     const { page } = s;
-    const error = '授权失败 </script><b>请重试</b>';
-    await s.playHostLine({ type: 'host:reload', error });
-    const shown = await s.waitForToast(error);
+    // LittleSkin sends the player back with an error: the launcher reloads the page with it.
+    const reason = '用户取消了授权%20</script><b>请重试</b>';
+    s.sendRaw('lumivale://oauth/callback?error=access_denied&error_description=' + reason);
+    assert.equal((await s.waitForEvent('oauth:fail')).reason, reason);
+    const shown = await s.waitForToast(reason);
     assert.equal(shown.kind, 'error');
     assert.equal(await page.$$eval('#toasts b', (els) => els.length), 0);
     assert.equal(await page.evaluate(() => window.__bootError), undefined);
+    assert.deepEqual(s.hostLines.filter((l) => l.type === 'host:reload').map((l) => l.error), [reason]);
 
-    // A plain reload brings no second toast.
+    // The next load shows nothing again.
     await s.playHostLine({ type: 'host:reload', error: '' });
-    assert.deepEqual((await s.toasts()).filter((t) => t.text === error), []);
+    assert.deepEqual((await s.toasts()).filter((t) => t.text === reason), []);
     assert.equal((await s.sent())[0].type, 'sys:init');
   });
 });

@@ -50,7 +50,13 @@ export function iniValue(text, key) {
 export async function waitUntil(predicate, what, guardMs = GUARD_MS) {
   const deadline = Date.now() + guardMs;
   for (;;) {
-    const value = await predicate();
+    let value;
+    try {
+      value = await predicate();
+    } catch (error) {
+      // A page that is being reloaded by the launcher is asked again once it stands.
+      if (!/context was destroyed|navigat/i.test(String(error))) throw error;
+    }
     if (value) return value;
     if (Date.now() > deadline) throw new Error('timed out waiting for ' + what);
     await new Promise((r) => setTimeout(r, 25));
@@ -229,7 +235,8 @@ export class Session {
 
   // Texts of the toasts on the page now.
   toasts() {
-    return this.page.$$eval('#toasts .toast', (els) => els.map((el) => ({ kind: el.className.replace('toast ', ''), text: el.textContent })));
+    return this.#serial(() => this.page.$$eval('#toasts .toast',
+      (els) => els.map((el) => ({ kind: el.className.replace('toast ', ''), text: el.textContent }))));
   }
 
   async waitForToast(text) {

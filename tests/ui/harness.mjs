@@ -211,6 +211,9 @@ export class Session {
     return this.queue;
   }
 
+  // Resolves once every reload and delivery so far has been played.
+  settled() { return this.queue; }
+
   // Writes a raw line to the launcher's stdin.
   sendRaw(line) { this.#toLauncher(line); }
 

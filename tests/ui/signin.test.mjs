@@ -125,7 +125,10 @@ test('signing in ends on the dashboard with the role name; the role menu; signin
     await page.click('#logoutBtn');
     await waitUntil(() => s.posted.some((c) => c.type === 'logout'), 'the logout command');
     await waitUntil(() => s.hostLines.filter((l) => l.type === 'host:reload').length > reloads, 'the reload after signing out');
-    await waitUntil(async () => page.isVisible('#loginCard'), 'the login card');
+    await s.settled();
+    assert.deepEqual((await s.sent()).map((c) => c.type), ['sys:init'], 'a fresh page');
+    assert.ok(await page.isVisible('#loginCard'));
+    assert.ok(await page.isHidden('#dashboard'));
     assert.equal(await page.evaluate(() => localStorage.getItem('ls_logged')), null);
   } finally {
     await s.close();

@@ -387,6 +387,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatLaunches) {
     EXPECT_FALSE(merged.contains("inheritsFrom"));
     EXPECT_EQ(merged["mainClass"], "Game");
     EXPECT_EQ(merged["time"], "vanilla-time");
+    EXPECT_EQ(merged["clientVersion"], kVersion);  // the core's game version for the Java choice
     EXPECT_EQ(merged["assetIndex"]["id"], "test");
     ASSERT_EQ(merged["libraries"].size(), 2u);
     EXPECT_EQ(merged["libraries"][0]["name"], "com.example:lib:2.0");  // in the vanilla library's place

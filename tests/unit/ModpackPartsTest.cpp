@@ -286,6 +286,39 @@ TEST(ForgeFiles, LauncherProfilesPointAtThePackAndTreesGo) {
     EXPECT_TRUE(DeleteTree((game / "never").string()));
 }
 
+TEST(ForgeFiles, InstallerProblemsEndTheStepWithTheirTexts) {
+    TempHome home;
+    const fs::path game = home.root() / "game";
+    const fs::path program = home.root() / "program";
+    fs::create_directories(game);
+    WriteFile(program / "cache" / "forge-1.20.1-47.2.0-installer.jar", "cached, never checked");
+    std::vector<std::string> statuses;
+    const ModpackProgress progress = [&](int step, int total, int, const std::string& text) {
+        EXPECT_EQ(step, 6);
+        EXPECT_EQ(total, 7);
+        statuses.push_back(text);
+    };
+    std::string error;
+    EXPECT_FALSE(InstallForgeForModpack(game.string(), program.string(), "1.20.1", "47.2.0", "P", "",
+                                        json::object(), progress, error));
+    EXPECT_EQ(error, "未找到可用的 Java（安装 Forge 需要 Java 17+）");
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Forge 安装包已缓存，跳过下载", "正在静默安装 Forge（需要 Java）…"}));
+    EXPECT_FALSE(fs::exists(game / "launcher_profiles.json"));
+
+    // "auto" (no Java of the pack's version and nothing chosen) cannot start.
+    EXPECT_FALSE(InstallForgeForModpack(game.string(), program.string(), "1.20.1", "47.2.0", "P", "auto",
+                                        json::object(), progress, error));
+    EXPECT_EQ(error, "Forge 安装失败：无法启动 Forge 安装程序（java 路径是否正确？）");
+    EXPECT_EQ(ReadFile(game / "launcher_profiles.json"), kLauncherProfilesStub);
+    EXPECT_TRUE(fs::exists(program / "log" / "forge-install.log"));
+
+    // An existing file of another launcher is left as it is.
+    WriteFile(game / "launcher_profiles.json", R"({"profiles":{"x":{}}})");
+    EXPECT_FALSE(RunForgeInstaller("auto", "installer.jar", game.string(),
+                                   (program / "log" / "forge-install.log").string(), error));
+    EXPECT_EQ(ReadFile(game / "launcher_profiles.json"), R"({"profiles":{"x":{}}})");
+}
+
 TEST(ModTypes, ClassIdsFoldersIdsAndTheStoreCatalogue) {
     EXPECT_EQ(ModTypeForClassId(6552), "shader");
     EXPECT_EQ(ModTypeForClassId(4471), "shader");

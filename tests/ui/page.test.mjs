@@ -2,6 +2,9 @@
 // screens that are fed by events (Java downloads, modpack import, dropped files).
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { launchBrowser, Session, TempHome, waitUntil } from './harness.mjs';
 
 let browser;
@@ -258,5 +261,30 @@ test('the dashboard renders account, play time and launch events', async () => {
     assert.equal(await page.textContent('#sessionState'), '1 小时 2 分钟 3 秒');
     await s.deliver({ type: 'game:stopped' });
     assert.equal(await page.textContent('#sessionState'), '未启动');
+  });
+});
+
+test('choosing a modpack through the launcher, and a pack it refuses', async () => {
+  await withSession({}, async (s, home) => {
+    const { page } = s;
+    // A zip without manifest.json, made with the JDK's jar tool.
+    const folder = join(home.root, 'pack');
+    mkdirSync(folder);
+    writeFileSync(join(folder, 'readme.txt'), 'not a modpack');
+    const zip = join(home.root, 'Broken Pack.zip');
+    execFileSync('jar', ['--create', '--no-manifest', '--file', zip, '-C', folder, 'readme.txt']);
+
+    await page.click('.nav[data-screen="modpack"]');
+    s.pickAnswers.push(zip);
+    await page.click('#mpPickBtn');
+    assert.equal((await s.waitForEvent('modpack:selected')).path, zip);
+    assert.equal(s.hostLines.find((l) => l.type === 'host:pick').kind, 'file');
+    await waitUntil(async () => (await text(page, '#mpFile')) === 'Broken Pack.zip', 'the chosen file');
+
+    await page.click('#mpImportBtn');
+    await s.waitForEvent('modpack:error');
+    await waitUntil(async () => (await text(page, '#mpStatus')) === '导入失败：zip 内找不到 manifest.json', 'the refusal');
+    assert.match(await text(page, '#mpLog'), /^\[1\/8\] .+\n导入失败：zip 内找不到 manifest.json\n$/);
+    assert.ok(!(await page.isDisabled('#mpImportBtn')), 'the player may try again');
   });
 });

@@ -86,6 +86,17 @@ const SHIM = `(() => {
     addEventListener(type, fn) { target.addEventListener(type, fn); },
     removeEventListener(type, fn) { target.removeEventListener(type, fn); },
   };
+  // Every toast this document shows, kept after it fades, so no check races its lifetime.
+  // Watched from before the first page script runs: a boot error is shown that early.
+  window.__lvToasts = [];
+  new MutationObserver((records) => {
+    for (const record of records) {
+      if (!record.target || record.target.id !== 'toasts') continue;
+      for (const node of record.addedNodes) {
+        if (node.nodeType === 1) window.__lvToasts.push({ kind: node.className.replace('toast ', ''), text: node.textContent });
+      }
+    }
+  }).observe(document, { childList: true, subtree: true });
   window.__lvDeliver = (data) => target.dispatchEvent(new MessageEvent('message', { data }));
   window.__lvReloadWithError = (error) => {
     if (error) sessionStorage.setItem('__lvBootError', error);
@@ -236,14 +247,19 @@ export class Session {
     return waitUntil(async () => (await this.sent()).find(predicate), what);
   }
 
-  // Texts of the toasts on the page now.
+  // Every toast the current document has shown, in order.
   toasts() {
-    return this.#serial(() => this.page.$$eval('#toasts .toast',
-      (els) => els.map((el) => ({ kind: el.className.replace('toast ', ''), text: el.textContent }))));
+    return this.#serial(() => this.page.evaluate(() => window.__lvToasts));
   }
 
   async waitForToast(text) {
-    return waitUntil(async () => (await this.toasts()).find((t) => t.text === text), 'toast ' + text);
+    try {
+      return await waitUntil(async () => (await this.toasts()).find((t) => t.text === text), 'toast ' + text);
+    } catch (error) {
+      error.message += '\nshown: ' + JSON.stringify(await this.toasts()) + '\nhost: ' + JSON.stringify(this.hostLines) +
+        '\nscript errors: ' + JSON.stringify(this.consoleErrors);
+      throw error;
+    }
   }
 
   async close() {

@@ -93,6 +93,7 @@ test('a boot error is shown once as an error toast, as plain text', async () => 
     assert.equal((await s.waitForEvent('oauth:fail')).reason, reason);
     const shown = await s.waitForToast(reason);
     assert.equal(shown.kind, 'error');
+    assert.equal((await s.toasts()).filter((t) => t.text === reason).length, 1);
     assert.equal(await page.$$eval('#toasts b', (els) => els.length), 0);
     assert.equal(await page.evaluate(() => window.__bootError), undefined);
     assert.deepEqual(s.hostLines.filter((l) => l.type === 'host:reload').map((l) => l.error), [reason]);

@@ -66,7 +66,10 @@ export async function waitUntil(predicate, what, guardMs = GUARD_MS) {
 // The test-only chrome.webview: strings go to the binding, events come from __lvDeliver.
 // A reload with an error keeps the text in sessionStorage so the next document sees it as
 // window.__bootError before any page script, as the window's host arranges it.
+// Only the page itself gets the shim: its empty registration frame shares its sessionStorage
+// and must not take the boot error.
 const SHIM = `(() => {
+  if (window.top !== window) return;
   const target = new EventTarget();
   window.__lvSent = [];
   try {

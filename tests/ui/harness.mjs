@@ -64,21 +64,18 @@ export async function waitUntil(predicate, what, guardMs = GUARD_MS) {
 }
 
 // The test-only chrome.webview: strings go to the binding, events come from __lvDeliver.
-// A reload with an error keeps the text in sessionStorage so the next document sees it as
-// window.__bootError before any page script, as the window's host arranges it.
-// Only the page itself gets the shim: its empty registration frame shares its sessionStorage
-// and must not take the boot error.
+// A reload with an error hands the text to the next document in its address, where this
+// script makes it window.__bootError before any page script, as the window's host arranges it.
+// Only the page itself gets the shim, not its registration frame.
 const SHIM = `(() => {
   if (window.top !== window) return;
   const target = new EventTarget();
   window.__lvSent = [];
-  try {
-    const pending = sessionStorage.getItem('__lvBootError');
-    if (pending !== null) {
-      sessionStorage.removeItem('__lvBootError');
-      window.__bootError = pending;
-    }
-  } catch (e) {}
+  const query = new URLSearchParams(location.search);
+  if (query.has('lvBootError')) {
+    window.__bootError = query.get('lvBootError');
+    history.replaceState(null, '', location.pathname);
+  }
   window.chrome = window.chrome || {};
   window.chrome.webview = {
     postMessage(message) {
@@ -101,9 +98,6 @@ const SHIM = `(() => {
     }
   }).observe(document, { childList: true, subtree: true });
   window.__lvDeliver = (data) => target.dispatchEvent(new MessageEvent('message', { data }));
-  window.__lvReloadWithError = (error) => {
-    if (error) sessionStorage.setItem('__lvBootError', error);
-  };
 })();`;
 
 export class Session {
@@ -196,8 +190,8 @@ export class Session {
   #host(line) {
     if (line.type === 'host:reload') {
       this.#serial(async () => {
-        await this.page.evaluate((error) => window.__lvReloadWithError(error), line.error || '');
-        await this.page.reload();
+        if (line.error) await this.page.goto(pageUrl + '?lvBootError=' + encodeURIComponent(line.error));
+        else await this.page.reload();
         this.#loaded();
       });
     } else if (line.type === 'host:pick') {

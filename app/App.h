@@ -48,7 +48,8 @@ public:
     // The backend client: made once in Init and shared with the workers that use it.
     std::shared_ptr<CloudClient> cloud;
 
-    std::atomic<bool> javaInstallBusy{false};
+    // Set while a Java installation runs; shared with its thread, which clears it at the end.
+    std::shared_ptr<std::atomic<bool>> javaInstallBusy = std::make_shared<std::atomic<bool>>(false);
     std::atomic<bool> modpackImportBusy{false};
     std::string cloudPlayerId;
     bool loggedIn = false;

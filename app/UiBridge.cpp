@@ -7,6 +7,7 @@
 #include "App.h"
 #include "GameLaunch.h"
 #include "JavaDiscovery.h"
+#include "JavaInstallCommands.h"
 #include "JsonFields.h"
 #include "Log.h"
 #include "SystemReports.h"
@@ -106,8 +107,8 @@ const std::array<Command, 19> kCommands{{
     {"browser:open", OpenInBrowser},
     {"cloud:playtime:get", nullptr},
     {"cloud:playtime:upload", nullptr},
-    {"java:open", nullptr},
-    {"java:install", nullptr},
+    {"java:open", [](App& app, const std::string&) { OnJavaOpen(app); }},
+    {"java:install", OnJavaInstall},
     {"modpack:browse", nullptr},
     {"modpack:drop", nullptr},
     {"modpack:import", nullptr},

@@ -192,15 +192,6 @@ TEST_F(JavaInstallThread, EveryInstallerOutcomeEndsWithItsOwnPhaseAndText) {
     EXPECT_EQ(events, (std::vector<std::string>{Event("resolve", 0, "正在获取下载地址…"), Event("error", 0, "云端未连接")}));
 }
 
-TEST_F(JavaInstallThread, WithoutAKeyThePackageIsNamedAfterThePage) {
-    backend_.Serve("/api/java/download", TestReply::Ok(R"({"success": true,"url":")" + backend_.Url("/pkg") + R"("})"));
-    auto installer = std::make_shared<StandInInstaller>();
-    installer->result = {JavaPackageOutcome::Failed, 1, ""};
-    Run(installer);
-    EXPECT_EQ(installer->seen.package.filename(), "Java 21.msi");
-    EXPECT_EQ(backend_.Requests().front().query, "name=Java%2021");
-}
-
 // The Linux installer on real archives.
 class ArchiveInstall : public ::testing::Test {
 protected:

@@ -10,6 +10,7 @@
 #include "JavaInstallCommands.h"
 #include "JsonFields.h"
 #include "Log.h"
+#include "ModpackCommands.h"
 #include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
@@ -122,9 +123,11 @@ const std::array<Command, 19> kCommands{{
     {"cloud:playtime:upload", PlaytimeUpload},
     {"java:open", [](App& app, const std::string&) { OnJavaOpen(app); }},
     {"java:install", OnJavaInstall},
-    {"modpack:browse", nullptr},
-    {"modpack:drop", nullptr},
-    {"modpack:import", nullptr},
+    {"modpack:browse", [](App& app, const std::string&) { OnModpackBrowse(app); }},
+    {"modpack:drop",
+     [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},
+    {"modpack:import",
+     [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
 }};
 
 }  // namespace

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, Session, TempHome, waitUntil } from './harness.mjs';
+import { launchBrowser, Session, TempHome, serve, waitUntil } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launchBrowser(); });
@@ -288,4 +288,38 @@ test('choosing a modpack through the launcher, and a pack it refuses', async () 
     assert.match(await text(page, '#mpLog'), /^\[1\/8\] .+\n导入失败：zip 内找不到 manifest.json\n$/);
     assert.ok(!(await page.isDisabled('#mpImportBtn')), 'the player may try again');
   });
+});
+
+test('the Java screen with the launcher: an unreachable backend, then its catalogue and a refused download', async () => {
+  const requests = [];
+  const backend = await serve((request, response) => {
+    requests.push(request.url);
+    response.writeHead(200, { 'Content-Type': 'application/json' });
+    if (request.url === '/api/java/list') {
+      response.end(JSON.stringify({ success: true, items: [{ name: 'Temurin 17', url: 'http://127.0.0.1:9/x.tar.gz', sha256: '', size: 0 }] }));
+    } else {
+      response.end(JSON.stringify({ success: false, error: 'not here' }));
+    }
+  });
+  try {
+    // No backend at all first (the harness points it at a closed port).
+    await withSession({}, async (s) => {
+      await s.page.click('.nav[data-screen="java"]');
+      assert.equal((await s.waitForEvent('java:list')).error, '无法连接服务端');
+      await waitUntil(async () => (await text(s.page, '#javaList')).startsWith('暂无可安装的 Java 版本（服务端未启用分发）。'), 'the empty list');
+      assert.match(await text(s.page, '#javaList'), /无法连接服务端$/);
+    });
+    await withSession({ env: { LUMIVALE_BACKEND_BASE: backend.base } }, async (s) => {
+      const { page } = s;
+      await page.click('.nav[data-screen="java"]');
+      await waitUntil(async () => (await page.$$('.javaCard')).length === 1, 'the catalogue');
+      await page.click('.javaCard[data-name="Temurin 17"] button');
+      await s.waitForEvent('java:progress', (e) => e.phase === 'error');
+      await waitUntil(async () => !(await page.isDisabled('.javaCard button')), 'the card free again');
+      assert.equal(await text(page, '.javaCard .status'), '获取下载地址失败');
+      assert.ok(requests.includes('/api/java/download?name=Temurin%2017'), JSON.stringify(requests));
+    });
+  } finally {
+    await backend.close();
+  }
 });

@@ -1,3 +1,4 @@
 #include "Entry.h"
+#include "GtkHost.h"
 
-int main(int argc, char** argv) { return lumivale::RunLauncher(argc, argv); }
+int main(int argc, char** argv) { return lumivale::RunLauncher(argc, argv, lumivale::OpenGtkHost); }

@@ -4,6 +4,8 @@
 #include "Endpoints.h"
 #include "JavaDiscovery.h"
 #include "Log.h"
+#include "OAuthSignIn.h"
+#include "SignIn.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
 
@@ -20,6 +22,8 @@ App::App(std::shared_ptr<UiLoop> uiLoop, std::shared_ptr<MainWindow> mainWindow,
 App::~App() {
     // A launch still preparing is cancelled; a running game keeps running, unwatched.
     game.Shutdown();
+    if (playTime) playTime->Stop();
+    if (authPanel) authPanel->Close();
     // Nothing queued for the page may run once the App is gone.
     if (loop) loop->Quit();
 }
@@ -28,11 +32,6 @@ bool App::Init() {
     loop->BindToCurrentThread();
 
     settings.Load();
-    if (!settings.accessToken.empty() && !settings.currentRole.empty()) {
-        loggedIn = true;
-        cloudPlayerId = settings.accountId;
-        selection = {settings.currentRoleId, settings.currentRole};
-    }
     // A saved Java list whose names do not look like version texts is found anew.
     if (javaListNeedsRescan(settings.javaList)) {
         settings.javaList = scanJava(settings.javaList);
@@ -43,12 +42,21 @@ bool App::Init() {
     settings.Save();
 
     cloud = std::make_shared<CloudClient>(BackendBase(GetEndpoints(), settings.serverUrl));
+    playTime = PlayTimeService::Create(cloud, [sink = events](std::string json) { sink.Post(std::move(json)); });
+    // A stored sign-in is taken up again: key, registration, first fetch, token renewal.
+    ResumeStoredSignIn(*this);
+    playTime->StartPoller();
+    playTime->StartReachabilityProbe();
 
     if (!window->Show([this] { OnWindowDestroyed(); })) return false;
 
     WebViewCallbacks callbacks;
     callbacks.onMessage = [this](const std::string& text) { HandleUiCommand(*this, text); };
-    callbacks.onSchemeNavigation = [](const std::string&) { return true; };
+    // The site's redirect back to the launcher, when it signed in inside the main view.
+    callbacks.onSchemeNavigation = [this](const std::string& address) {
+        OnMainRedirect(*this, address);
+        return true;
+    };
     callbacks.onPageReady = [this] { OnPageReady(); };
     if (!mainView->Init(std::move(callbacks))) {
         window->ShowMessage(
@@ -61,13 +69,18 @@ bool App::Init() {
 }
 
 void App::OnPageReady() {
+    ReportAccount(*this);
     ReportJava(*this);
     ReportCores(*this);
     ReportMemory(*this);
     ReportConfig(*this);
 }
 
-void App::OnWindowDestroyed() { loop->Quit(); }
+void App::OnWindowDestroyed() {
+    // The CurseForge key lives in memory only and goes with the window.
+    if (cloud) cloud->WithCurseForgeKey([](std::string& key) { key.clear(); });
+    loop->Quit();
+}
 
 void PostUiEvent(App& app, std::string json) { app.events.Post(std::move(json)); }
 

@@ -4,22 +4,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CloudClient.h"
 #include "GameProcess.h"
 #include "MainWindow.h"
+#include "PlayTimeService.h"
 #include "Settings.h"
 #include "UiEvents.h"
 #include "UiLoop.h"
 #include "WebViewHost.h"
+#include "Yggdrasil.h"
 
 namespace lumivale {
-
-// The role currently chosen for play.
-struct RoleSelection {
-    std::string id;
-    std::string name;
-};
 
 class App {
 public:
@@ -47,12 +44,19 @@ public:
     GameProcess game;  // the launch under way and the running game; its Busy() is the running flag
     // The backend client: made once in Init and shared with the workers that use it.
     std::shared_ptr<CloudClient> cloud;
+    // Key registration and play time for the signed-in account; made with the cloud client.
+    std::shared_ptr<PlayTimeService> playTime;
+    // The sign-in side panel while it is open.
+    std::shared_ptr<AuthPanel> authPanel;
 
     std::atomic<bool> javaInstallBusy{false};
     std::atomic<bool> modpackImportBusy{false};
     std::string cloudPlayerId;
     bool loggedIn = false;
-    RoleSelection selection;
+    Profile selection;                    // the role chosen for play
+    std::vector<Profile> signInProfiles;  // the roles of this run's last password sign-in
+    bool pendingSuccessNotice = false;    // the next page load reports a fresh sign-in
+    std::string successName;
 };
 
 // Sends one UI event (a JSON object text) from any thread.

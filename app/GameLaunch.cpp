@@ -39,14 +39,16 @@ LaunchRequest MakeRequest(const App& app, const CoreEntry& core, const std::stri
     return request;
 }
 
-LaunchSteps MakeSteps() {
+LaunchSteps MakeSteps(const App& app) {
     LaunchSteps steps;
     steps.completeFiles = [](const LaunchRequest& request, const LaunchProgress& progress,
                              std::string& error, const LaunchCancelled& cancelled) {
         return CompleteGameFiles(request.gameRoot, request.coreId, progress, error, cancelled);
     };
-    // The session's play time goes to the backend once the accounts part is in place.
-    steps.onGameEnded = [](const GameSession&) {};
+    // The session's length goes to the backend for the account signed in when the game ends.
+    steps.onGameEnded = [playTime = app.playTime](const GameSession& session) {
+        if (playTime) playTime->OnGameExit(session.startMs, session.endMs);
+    };
     return steps;
 }
 
@@ -78,7 +80,7 @@ void OnGameLaunch(App& app) {
         return;
     }
     PostUiEvent(app, R"({"type":"game:info","msg":")" + EscapeJsonBasic(java.message) + R"("})");
-    app.game.Launch(MakeRequest(app, *core, java.javaPath), MakeSteps());
+    app.game.Launch(MakeRequest(app, *core, java.javaPath), MakeSteps(app));
 }
 
 void OnGameStop(App& app) { app.game.Stop(); }

@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "GameTypes.h"
+#include "OAuth.h"
 
 namespace lumivale {
-
-struct OAuthConfig {
-    std::string clientId;      // 4 characters
-    std::string clientSecret;  // 40 characters
-    std::string redirectUri;   // 25 characters
-};
 
 struct Settings {
     OAuthConfig oauth;

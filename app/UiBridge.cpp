@@ -9,6 +9,8 @@
 #include "JavaDiscovery.h"
 #include "JsonFields.h"
 #include "Log.h"
+#include "OAuthSignIn.h"
+#include "SignIn.h"
 #include "SystemReports.h"
 
 namespace lumivale {
@@ -84,6 +86,17 @@ void BrowseJava(App& app, const std::string&) {
     });
 }
 
+// Both run on the UI thread while it waits for the backend, as the page expects an answer soon.
+void PlaytimeGet(App& app, const std::string&) {
+    if (!app.cloudPlayerId.empty() && app.playTime) app.playTime->FetchAndReport();
+}
+
+void PlaytimeUpload(App& app, const std::string& command) {
+    if (app.cloudPlayerId.empty() || !app.playTime) return;
+    app.playTime->UploadAndReport(ReadIntField(command, "session_seconds"),
+                                  ReadIntField(command, "client_total_seconds"));
+}
+
 using Handler = void (*)(App&, const std::string&);
 
 struct Command {
@@ -92,10 +105,10 @@ struct Command {
 };
 
 const std::array<Command, 19> kCommands{{
-    {"oauth:login", nullptr},
-    {"yggdrasil:login", nullptr},
-    {"role:change", nullptr},
-    {"logout", nullptr},
+    {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
+    {"yggdrasil:login", OnPasswordSignIn},
+    {"role:change", OnRoleChange},
+    {"logout", [](App& app, const std::string&) { OnLogout(app); }},
     {"config:set", SetConfig},
     {"sys:init", [](App& app, const std::string&) { InitReports(app); }},
     {"java:browse", BrowseJava},
@@ -104,8 +117,8 @@ const std::array<Command, 19> kCommands{{
     {"window", Window},
     {"drag", [](App& app, const std::string&) { app.window->StartMove(); }},
     {"browser:open", OpenInBrowser},
-    {"cloud:playtime:get", nullptr},
-    {"cloud:playtime:upload", nullptr},
+    {"cloud:playtime:get", PlaytimeGet},
+    {"cloud:playtime:upload", PlaytimeUpload},
     {"java:open", nullptr},
     {"java:install", nullptr},
     {"modpack:browse", nullptr},

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <random>
 #include <regex>
+#include <thread>
 
+#include "BackendServer.h"
 #include "Hash.h"
 #include "Subprocess.h"
 #include "TempHome.h"
@@ -120,10 +122,13 @@ protected:
         return sha1;
     }
 
-    std::unique_ptr<Subprocess> Start() {
+    std::unique_ptr<Subprocess> Start(std::string backendBase = "http://127.0.0.1:9") {
         return std::make_unique<Subprocess>(
             LUMIVALE_EXE, std::vector<std::string>{"--headless", "--home", home_.program().string()},
             std::vector<std::string>{"XDG_DATA_HOME=" + home_.data().string(),
+                                     // The stored sign-in's renewal and the backend stay on loopback.
+                                     "LUMIVALE_LITTLESKIN_BASE=http://127.0.0.1:9",
+                                     "LUMIVALE_BACKEND_BASE=" + backendBase,
                                      "JAVA_HOME=" + std::string(kJdk),
                                      "LUMIVALE_MIRROR_BASE=" + mirror_.Url("/"),
                                      "LUMIVALE_OFFICIAL_DATA_BASE=" + official_.Url("/data/"),
@@ -226,6 +231,42 @@ TEST_F(GameLaunchTest, LaunchCompletesFilesRunsTheGameAndReportsItsEnd) {
 
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
+}
+
+TEST_F(GameLaunchTest, AFinishedGameUploadsItsLengthToTheBackend) {
+    backend::BackendServer backend(home_.root() / "backend.sqlite");
+    ASSERT_TRUE(backend.Start("127.0.0.1", 0));
+    WriteFile(home_.store(),
+              R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123",)"
+              R"("client_token":"c","current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
+    auto launcher = Start("http://127.0.0.1:" + std::to_string(backend.Port()));
+
+    // The stored sign-in makes a key, registers it and fetches the total.
+    std::vector<std::string> lines;
+    TypesUntil(*launcher, "cloud:playtime:got", &lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), R"({"type":"cloud:playtime:got","total_seconds":0})");
+
+    launcher->Send(R"({"type":"game:launch"})");
+    TypesUntil(*launcher, "game:stopped");
+    // The upload follows the game's end on its own thread: ask until the total shows it.
+    std::int64_t total = 0;
+    for (int i = 0; i < 100 && total < 2; ++i) {
+        launcher->Send(R"({"type":"cloud:playtime:get"})");
+        lines.clear();
+        TypesUntil(*launcher, "cloud:playtime:got", &lines);
+        ASSERT_FALSE(lines.empty());
+        total = std::stoll(lines.back().substr(lines.back().rfind(':') + 1));
+        if (total < 2) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GE(total, 2);  // the game sleeps 2.5 s
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_TRUE(std::regex_search(launcher->Stderr(),
+                                  std::regex("游戏退出，上传时长：账号=u-77 本局=\\d+秒 增量=\\d+秒 结果=成功\\(服务端累计=" +
+                                             std::to_string(total) + "\\)")))
+        << launcher->Stderr();
+    EXPECT_NE(ReadFile(home_.store()).find(R"("private_key": "UlNBM)"), std::string::npos);
 }
 
 TEST_F(GameLaunchTest, ChecksBeforeTheLaunchAnswerWithTheirReason) {

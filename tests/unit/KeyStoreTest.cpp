@@ -372,6 +372,28 @@ TEST_F(KeyStoreOpenssl, ToolVerifiesOurSignaturesWithOurPem) {
     EXPECT_FALSE(Verify(KeyStore::PublicKeyPem(SharedKey().ExportFullPrivateBlob()), store.SignBase64(body), body));
 }
 
+// A key written by the Windows build: its blob (made from the PEM key by make-rsa-blob.py, not by
+// our code) imports, gives the public key openssl prints for the same key, and exports unchanged.
+TEST_F(KeyStoreOpenssl, AFixedWindowsBlobImportsAndExportsTheSameBytes) {
+    const std::filesystem::path data = LUMIVALE_TEST_DATA;
+    std::string blob64 = ReadFile(data / "rsa-test-key.blob.b64");
+    while (!blob64.empty() && (blob64.back() == '\n' || blob64.back() == '\r')) blob64.pop_back();
+    KeyStore store;
+    ASSERT_TRUE(store.ImportPrivateKey(blob64));
+    EXPECT_EQ(store.ExportPrivateKeyBase64(), blob64);
+
+    const std::filesystem::path expected = home.root() / "expected.pem";
+    const std::string command = "openssl rsa -in '" + (data / "rsa-test-key.pem").string() +
+                                "' -RSAPublicKey_out -out '" + expected.string() + "' > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<std::uint8_t> blob = Base64Decode(blob64);
+    EXPECT_EQ(KeyStore::PublicKeyPem(blob), ReadFile(expected));
+
+    // And its signatures are the key's: openssl verifies them with its own public key.
+    const std::string signature = store.SignBase64("1700000000player");
+    EXPECT_TRUE(Verify(ReadFile(expected), signature, "1700000000player"));
+}
+
 TEST(KeyStore, MigratesTheLegacyKeyFileAndLeavesItInPlace) {
     TempHome home;
     const std::filesystem::path folder = home.root() / "exe";

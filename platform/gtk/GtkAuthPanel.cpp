@@ -62,9 +62,11 @@ void GtkAuthPanel::Build(GtkWindow* owner) {
     config.dataFolder = TempFolder() / "LumivaleWebView2Auth";
     config.log = log_;
     // Every address goes to the owner; the launcher's own scheme is never loaded here.
+    config.shouldCancel = [](const std::string& uri) {
+        return uri.starts_with("lumivale://") || uri.starts_with("file://");
+    };
     config.onNavigation = [this](const std::string& uri) {
         if (callbacks_.onNavigation) callbacks_.onNavigation(uri);
-        return uri.starts_with("lumivale://") || uri.starts_with("file://");
     };
     view_ = std::make_unique<WebKitView>(std::move(config));
     // From the header band down to 48 px above the bottom edge.

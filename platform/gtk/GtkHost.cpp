@@ -22,7 +22,7 @@ void DriveByGlib(const std::shared_ptr<UiLoop>& loop) {
         g_idle_add_full(
             G_PRIORITY_DEFAULT_IDLE,
             +[](gpointer data) -> gboolean {
-                if (auto loop = static_cast<std::weak_ptr<UiLoop>*>(data)->lock()) loop->RunPending();
+                if (auto alive = static_cast<std::weak_ptr<UiLoop>*>(data)->lock()) alive->RunPending();
                 return G_SOURCE_REMOVE;
             },
             new std::weak_ptr<UiLoop>(weak),

@@ -20,9 +20,11 @@ constexpr const char* kTitle = "Lumivale启动器";
 constexpr int kWidth = 1280;
 constexpr int kHeight = 800;
 constexpr int kCornerRadius = 8;
-// The page's origin: a name that never resolves, so that the page has storage of its own and
-// nothing it refers to by a relative address can reach the network.
-constexpr const char* kPageBase = "https://app.lumivale.invalid/";
+// The page is served by the web view itself under a scheme of its own: it has an origin (and
+// storage) of its own, a reload loads it again, and nothing it names by a relative address
+// reaches the network.
+constexpr const char* kPageScheme = "lumivale-app";
+constexpr const char* kPageAddress = "lumivale-app://page/";
 
 std::string ToLower(std::string text) {
     for (char& c : text) {
@@ -270,20 +272,21 @@ void GtkMainWindow::ShowMessage(const std::string& text, const std::string& capt
     gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
     gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
-    guint timer = 0;
     if (!window_) {
         // A box of a start that leaves again (a second start, a failed start) does not wait for
-        // a person forever: it goes away by itself after a while.
-        timer = g_timeout_add_seconds(
-            5,
+        // a person forever: it goes away by itself after a while. The timer holds a reference
+        // to the box, so it may fire after the box was answered.
+        g_timeout_add_seconds_full(
+            G_PRIORITY_DEFAULT, 5,
             +[](gpointer dialog) -> gboolean {
-                gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+                if (gtk_widget_get_visible(GTK_WIDGET(dialog))) {
+                    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+                }
                 return G_SOURCE_REMOVE;
             },
-            box);
+            g_object_ref(box), g_object_unref);
     }
     gtk_dialog_run(GTK_DIALOG(box));
-    if (timer) g_source_remove(timer);
     gtk_widget_destroy(box);
 }
 
@@ -299,17 +302,33 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
     if (!window_) return false;
     callbacks_ = std::move(callbacks);
     auto page = GetResource(IDR_APP_HTML);
-    if (page.empty()) {
+    if (const char* file = std::getenv("LUMIVALE_UI_PAGE"); file && *file) {
+        // Page development and tests: another page file instead of the built-in one.
+        gchar* text = nullptr;
+        gsize length = 0;
+        if (g_file_get_contents(file, &text, &length, nullptr)) {
+            pageHtml_.assign(text, length);
+            g_free(text);
+        } else {
+            Log(std::string("Init: 无法读取 LUMIVALE_UI_PAGE 指定的页面 ") + file);
+        }
+    }
+    if (pageHtml_.empty() && page.empty()) {
         Log("Init: 未找到内嵌 HTML 资源，显示内置的替代页面");
         pageHtml_ = kStandInPage;
-    } else {
+    } else if (pageHtml_.empty()) {
         pageHtml_.assign(reinterpret_cast<const char*>(page.data()), page.size());
     }
 
     WebKitViewConfig config;
     config.dataFolder = TempFolder() / "LumivaleWebView2";
     config.log = log_;
-    config.onNavigation = [this](const std::string& uri) { return OnNavigation(uri); };
+    config.shouldCancel = [this](const std::string& uri) { return ShouldCancel(uri); };
+    config.onNavigation = [this](const std::string& uri) {
+        if (uri.starts_with("lumivale://") && callbacks_.onSchemeNavigation) {
+            callbacks_.onSchemeNavigation(uri);
+        }
+    };
     config.onMessage = [this](const std::string& text) {
         if (callbacks_.onMessage) callbacks_.onMessage(text);
     };
@@ -319,6 +338,7 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
     };
     view_ = std::make_unique<WebKitView>(std::move(config));
     view_->AddStartScript(kBridgeScript);
+    view_->ServePage(kPageScheme, [this] { return pageHtml_; });
     g_signal_connect(view_->Widget(), "button-press-event", G_CALLBACK(OnButtonPress), this);
     gtk_container_add(GTK_CONTAINER(window_), view_->Widget());
     gtk_widget_show(view_->Widget());
@@ -331,7 +351,7 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
 void GtkMainWindow::LoadPage() {
     if (!view_) return;
     loadingPage_ = true;
-    view_->LoadHtml(pageHtml_, kPageBase);
+    view_->LoadUri(kPageAddress);
 }
 
 void GtkMainWindow::LoadFallbackFile() {
@@ -351,11 +371,9 @@ void GtkMainWindow::LoadFallbackFile() {
     view_->LoadUri(fallbackUri_);
 }
 
-bool GtkMainWindow::OnNavigation(const std::string& uri) {
-    if (uri.starts_with("lumivale://")) {
-        if (callbacks_.onSchemeNavigation) callbacks_.onSchemeNavigation(uri);
-        return true;
-    }
+bool GtkMainWindow::ShouldCancel(const std::string& uri) {
+    // The launcher's own scheme goes to its handler and is never loaded.
+    if (uri.starts_with("lumivale://")) return true;
     // A file dropped on the page that the page did not take lands here too: never opened.
     if (uri.starts_with("file://") && (fallbackUri_.empty() || uri != fallbackUri_)) {
         Log("[DL] Blocked file:// nav");

@@ -43,7 +43,7 @@ private:
     static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
     void Pick(GtkFileChooserAction action, const std::string& title,
               std::function<void(const std::string&)> done);
-    bool OnNavigation(const std::string& uri);
+    bool ShouldCancel(const std::string& uri);
     void OnLoadFinished();
     void LoadPage();
     void LoadFallbackFile();

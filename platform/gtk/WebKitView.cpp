@@ -113,8 +113,35 @@ void WebKitView::RebuildScripts() {
     webkit_user_script_unref(script);
 }
 
-void WebKitView::LoadHtml(const std::string& html, const std::string& baseUri) {
-    if (view_) webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), html.c_str(), baseUri.c_str());
+void WebKitView::ServePage(const std::string& scheme, std::function<std::string()> page) {
+    page_ = std::move(page);
+    webkit_web_context_register_uri_scheme(context_, scheme.c_str(), OnSchemeRequest, this, nullptr);
+    // A secure context, like a page served over https.
+    webkit_security_manager_register_uri_scheme_as_secure(
+        webkit_web_context_get_security_manager(context_), scheme.c_str());
+}
+
+void WebKitView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
+    auto* view = static_cast<WebKitView*>(self);
+    const char* path = webkit_uri_scheme_request_get_path(request);
+    const char* host = webkit_uri_scheme_request_get_uri(request);
+    const bool isPage = view->page_ && host && g_str_has_suffix(host, "://page/") && path &&
+                        g_str_equal(path, "/");
+    if (!isPage) {
+        GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not found");
+        webkit_uri_scheme_request_finish_error(request, error);
+        g_error_free(error);
+        return;
+    }
+    const std::string page = view->page_();
+    GInputStream* stream = g_memory_input_stream_new_from_data(
+        g_memdup2(page.data(), page.size()), static_cast<gssize>(page.size()), g_free);
+    WebKitURISchemeResponse* response =
+        webkit_uri_scheme_response_new(stream, static_cast<gint64>(page.size()));
+    webkit_uri_scheme_response_set_content_type(response, "text/html; charset=utf-8");
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
 }
 
 void WebKitView::LoadUri(const std::string& uri) {
@@ -144,7 +171,26 @@ gboolean WebKitView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
     auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-    const bool cancel = view->config_.onNavigation && view->config_.onNavigation(uri ? uri : "");
+    const std::string address = uri ? uri : "";
+    const bool cancel = view->config_.shouldCancel && view->config_.shouldCancel(address);
+    if (view->config_.onNavigation) {
+        struct Pending {
+            std::weak_ptr<int> alive;
+            WebKitView* view;
+            std::string uri;
+        };
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            +[](gpointer data) -> gboolean {
+                auto* pending = static_cast<Pending*>(data);
+                if (!pending->alive.expired() && pending->view->config_.onNavigation) {
+                    pending->view->config_.onNavigation(pending->uri);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            new Pending{view->alive_, view, address},
+            +[](gpointer data) { delete static_cast<Pending*>(data); });
+    }
     // No second window ever opens: a page that asks for one gets nothing.
     if (cancel || type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
         webkit_policy_decision_ignore(decision);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace lumivale {
@@ -14,7 +15,11 @@ struct WebKitViewConfig {
     std::filesystem::path dataFolder;
     std::function<void(const std::string&)> log;
     // Every navigation about to start (main frame, links, new-window requests); true cancels it.
-    std::function<bool(const std::string& uri)> onNavigation;
+    // Decides only: it must not change the view.
+    std::function<bool(const std::string& uri)> shouldCancel;
+    // The same address handed to the owner just after the decision, outside WebKit's signal, so
+    // that the owner may load another page or close the view.
+    std::function<void(const std::string& uri)> onNavigation;
     // Strings posted to the "lumivale" message channel; null: the channel is not offered.
     std::function<void(const std::string&)> onMessage;
     // After every load of the main frame, successful or not.
@@ -38,7 +43,9 @@ public:
     // A script run before any page script of the next completed load only.
     void SetNextLoadScript(const std::string& source);
 
-    void LoadHtml(const std::string& html, const std::string& baseUri);
+    // Answers SCHEME://page/ with the text `page` gives (an HTML page, UTF-8); a reload asks
+    // again. Any other address of the scheme is not found. Call before the first load.
+    void ServePage(const std::string& scheme, std::function<std::string()> page);
     void LoadUri(const std::string& uri);
     void RunScript(const std::string& script);
     // Destroys the web view; safe to call twice.
@@ -52,6 +59,7 @@ private:
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
     static void OnDownloadStarted(WebKitWebContext*, WebKitDownload*, gpointer self);
     static void OnDestroyed(GtkWidget*, gpointer self);
+    static void OnSchemeRequest(WebKitURISchemeRequest*, gpointer self);
     void RebuildScripts();
     void Log(const std::string& line) const;
 
@@ -59,9 +67,12 @@ private:
     WebKitWebContext* context_ = nullptr;
     WebKitUserContentManager* content_ = nullptr;
     GtkWidget* view_ = nullptr;
+    std::function<std::string()> page_;
     std::string startScripts_;
     std::string nextLoadScript_;
     bool nextLoadScriptArmed_ = false;
+    // Lives as long as the view: a deferred call made after the view went away is dropped.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace lumivale

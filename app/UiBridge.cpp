@@ -9,6 +9,7 @@
 #include "JavaDiscovery.h"
 #include "JsonFields.h"
 #include "Log.h"
+#include "ModpackCommands.h"
 #include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
@@ -121,9 +122,11 @@ const std::array<Command, 19> kCommands{{
     {"cloud:playtime:upload", PlaytimeUpload},
     {"java:open", nullptr},
     {"java:install", nullptr},
-    {"modpack:browse", nullptr},
-    {"modpack:drop", nullptr},
-    {"modpack:import", nullptr},
+    {"modpack:browse", [](App& app, const std::string&) { OnModpackBrowse(app); }},
+    {"modpack:drop",
+     [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},
+    {"modpack:import",
+     [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
 }};
 
 }  // namespace

@@ -85,6 +85,8 @@ public:
         return process_.Stderr();
     }
 
+    Subprocess& process() { return process_; }
+
 private:
     Subprocess process_;
 };
@@ -211,7 +213,8 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
         Launcher launcher(home, site);
         EXPECT_EQ(launcher.LoadPage(),
                   R"({"type":"yggdrasil:restored","name":"Alex_K","profiles":)" + stored + R"(,"profile":)" + alex + "}");
-        EXPECT_NE(launcher.Finish().find("[Lumivale] 自动登录刷新令牌失败，沿用已存登录态"), std::string::npos);
+        EXPECT_TRUE(launcher.process().WaitForStderr("[Lumivale] 自动登录刷新令牌失败，沿用已存登录态"));
+        launcher.Finish();
         EXPECT_EQ(Account(home)["access_token"], "tok-renewed");
     }
 

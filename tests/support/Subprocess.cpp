@@ -130,6 +130,21 @@ int Subprocess::Wait(std::chrono::milliseconds limit) {
     return exitCode_;
 }
 
+bool Subprocess::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (stderr_.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || reaped_) return false;
+        pollfd p{err_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(err_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        stderr_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 std::string Subprocess::Stderr() { return stderr_; }
 
 }  // namespace lumivale::test

@@ -22,6 +22,9 @@ public:
     std::optional<std::string> ReadLine(std::chrono::milliseconds limit = std::chrono::seconds(20));
     // Exit code; -1 when the child does not end within `limit` (it is then killed).
     int Wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Reads standard error while the child runs until `text` has appeared; false when it did
+    // not within `limit`.
+    bool WaitForStderr(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20));
     // Everything the child wrote to standard error (read after Wait).
     std::string Stderr();
 

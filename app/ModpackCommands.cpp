@@ -1,0 +1,95 @@
+#include "ModpackCommands.h"
+
+#include <thread>
+
+#include "App.h"
+#include "CoreCatalogue.h"
+#include "JsonFields.h"
+#include "Log.h"
+#include "ModpackImport.h"
+#include "Paths.h"
+#include "SystemReports.h"
+#include "VersionRules.h"
+
+namespace lumivale {
+
+std::string ModpackProgressEvent(int step, int total, int percent, const std::string& status) {
+    return R"({"type":"modpack:progress","step":)" + std::to_string(step) + R"(,"total":)" +
+           std::to_string(total) + R"(,"pct":)" + std::to_string(percent) + R"(,"status":")" +
+           EscapeJsonText(status) + R"("})";
+}
+
+std::string ModpackDoneEvent(int total, int direct, int s3, int skipped, int failed) {
+    return R"({"type":"modpack:done","total":)" + std::to_string(total) + R"(,"direct":)" +
+           std::to_string(direct) + R"(,"s3":)" + std::to_string(s3) + R"(,"skipped":)" +
+           std::to_string(skipped) + R"(,"failed":)" + std::to_string(failed) + "}";
+}
+
+std::string ModpackErrorEvent(const std::string& reason) {
+    return R"({"type":"modpack:error","reason":")" + EscapeJsonText(reason) + R"("})";
+}
+
+std::string JavaForModpack(const std::string& gameVersion, const std::vector<JavaInstall>& javaList,
+                           const std::string& selectedJava) {
+    const int major = RequiredJavaMajor(gameVersion);
+    for (const JavaInstall& java : javaList) {
+        if (JavaMajorOf(java.name) == major) return java.exe;
+    }
+    return selectedJava;
+}
+
+void OnModpackBrowse(App& app) {
+    app.window->PickFile("选择整合包 zip 文件", [&app](const std::string& path) {
+        if (path.empty()) return;  // cancelled
+        PostUiEvent(app, R"({"type":"modpack:selected","path":")" + EscapeJsonText(path) + R"("})");
+    });
+}
+
+void OnModpackImport(App& app, const std::string& zipPath) {
+    if (!zipPath.empty()) StartModpackImport(app, zipPath);
+}
+
+void StartModpackImport(App& app, const std::string& zipPath) {
+    if (app.modpackImportBusy.exchange(true)) {
+        PostUiEvent(app, ModpackErrorEvent("已有整合包正在导入中"));
+        return;
+    }
+    ModpackImportContext context;
+    context.gameDir = app.settings.gameDir;
+    context.programDir = PathUtf8(ProgramFolder());
+    context.javaPath = JavaForModpack(PeekModpackGameVersion(zipPath), app.settings.javaList,
+                                      app.settings.selectedJava);
+    context.cloud = app.cloud;
+    // Once the window is gone the import stops at its next step or download.
+    context.cancelled = [loop = app.loop] { return loop->IsClosed(); };
+
+    // The worker keeps what it uses by value; what touches the App runs as a task on the UI
+    // thread, which is dropped once the App has closed its loop.
+    std::thread([&app, loop = app.loop, events = app.events, zipPath, context]() {
+        const auto progress = [&events](int step, int total, int percent, const std::string& text) {
+            events.Post(ModpackProgressEvent(step, total, percent, text));
+        };
+        std::string error;
+        ModCounters counters;
+        bool ok = false;
+        try {
+            ok = ImportModpack(zipPath, context, progress, error, counters);
+        } catch (const std::exception& e) {
+            error = std::string("整合包导入异常：") + e.what();
+        }
+        if (!ok) ConsoleLog("整合包导入失败：" + error);
+        loop->Post([&app, ok, error, counters] {
+            if (ok) {
+                ScanCores(app.settings);
+                ReportCores(app);
+                PostUiEvent(app, ModpackDoneEvent(counters.total, counters.direct, counters.s3,
+                                                  counters.skipped, counters.failed));
+            } else {
+                PostUiEvent(app, ModpackErrorEvent(error));
+            }
+            app.modpackImportBusy = false;
+        });
+    }).detach();
+}
+
+}  // namespace lumivale

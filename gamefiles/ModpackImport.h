@@ -1,0 +1,60 @@
+#pragma once
+// A modpack zip becomes a launchable core versions/<pack name>: the vanilla files of its game
+// version, the pack's own files (overrides), Forge when the pack names it, and its mods. Two
+// kinds of pack: CurseForge (manifest.json) and Modrinth (modrinth.index.json, an .mrpack).
+//
+// Nothing is ever written outside the game folder: the pack name, the game version and the Forge
+// version become folder names only when they are plain names, and zip entries and index paths
+// stay inside the version folder.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "CloudClient.h"
+#include "GameFileCompletion.h"
+#include "ModDownload.h"
+#include "ModrinthPack.h"
+
+namespace lumivale {
+
+// Marks a versions/<game version> folder that an import made for the Forge installer: such a
+// folder is removed again after the install (also when an earlier, failed import made it); a
+// folder without it is the player's own core and is never touched.
+inline constexpr const char* kImportParentMarker = ".lumivale-import-parent";
+
+inline constexpr const char* kUnusablePackNameMessage = "整合包名称无法用作文件夹名：";
+inline constexpr const char* kUnusableGameVersionMessage = "整合包的游戏版本无法用作文件夹名：";
+inline constexpr const char* kUnusableForgeVersionMessage = "整合包的 Forge 版本无法用作文件名：";
+
+// What the import needs from a pack, whichever kind it is.
+struct ModpackPlan {
+    std::string name;
+    std::string gameVersion;
+    std::string forgeVersion;               // empty: no Forge
+    std::vector<std::string> overrides;     // zip prefixes, each ending in "/", extracted in order
+    nlohmann::json curseForgeFiles = nlohmann::json::array();
+    bool modrinth = false;
+    std::vector<ModrinthFile> modrinthFiles;
+};
+
+// Reads manifest.json, or modrinth.index.json when there is no manifest. False with the
+// import's error text when the pack cannot be imported (this includes unusable names).
+bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string& error);
+
+// The pack's game version, or empty text when it cannot be read.
+std::string PeekModpackGameVersion(const std::string& zipPath);
+
+struct ModpackImportContext {
+    std::string gameDir;
+    std::string programDir;  // holds cache/ and log/
+    std::string javaPath;    // runs the Forge installer
+    std::shared_ptr<CloudClient> cloud;  // may be empty: no mods then
+    CancelCheck cancelled;               // may be empty
+};
+
+bool ImportModpack(const std::string& zipPath, const ModpackImportContext& context,
+                   const ModpackProgress& progress, std::string& error, ModCounters& counters);
+
+}  // namespace lumivale

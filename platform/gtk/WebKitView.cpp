@@ -99,6 +99,7 @@ void WebKitView::AddStartScript(const std::string& source) {
 void WebKitView::SetNextLoadScript(const std::string& source) {
     nextLoadScript_ = source;
     nextLoadScriptArmed_ = !source.empty();
+    nextLoadStarted_ = false;
     RebuildScripts();
 }
 
@@ -201,9 +202,11 @@ gboolean WebKitView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
 
 void WebKitView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<WebKitView*>(self);
+    if (event == WEBKIT_LOAD_STARTED && view->nextLoadScriptArmed_) view->nextLoadStarted_ = true;
     if (event != WEBKIT_LOAD_FINISHED) return;
-    // The one-load script has reached the document that just finished.
-    if (view->nextLoadScriptArmed_) view->SetNextLoadScript("");
+    // The one-load script has reached the document of a load that started after it was set
+    // (the end of a load it cut short does not count).
+    if (view->nextLoadScriptArmed_ && view->nextLoadStarted_) view->SetNextLoadScript("");
     if (view->config_.onLoadFinished) view->config_.onLoadFinished();
 }
 

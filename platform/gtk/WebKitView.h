@@ -71,6 +71,7 @@ private:
     std::string startScripts_;
     std::string nextLoadScript_;
     bool nextLoadScriptArmed_ = false;
+    bool nextLoadStarted_ = false;
     // Lives as long as the view: a deferred call made after the view went away is dropped.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

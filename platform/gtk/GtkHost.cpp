@@ -37,8 +37,8 @@ std::optional<DesktopHost> OpenGtkHost(std::shared_ptr<UiLoop> loop,
                                        std::function<void(const std::string&)> log) {
     // The window's class is what the desktop groups and finds the launcher by.
     g_set_prgname("lumivale");
-    gdk_set_program_class("LumivaleLauncher");
     if (!gtk_init_check(nullptr, nullptr)) return std::nullopt;
+    gdk_set_program_class("LumivaleLauncher");  // after the start, which sets its own
 
     DriveByGlib(loop);
     auto window = std::make_shared<GtkMainWindow>(std::move(log));

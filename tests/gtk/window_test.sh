@@ -7,12 +7,13 @@
 #  - a second start on the same home wakes the first, says so and leaves with 0;
 #  - a polite end (SIGTERM) closes the window and the launcher leaves with 0;
 #  - without a display the launcher falls back to the line protocol.
-# Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE
+# Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE SOURCE_DIR
 set -uo pipefail
 
 exe=$1
 artifacts=$2
 bridge_page=$3
+source_dir=$4
 
 if [ -z "${LUMIVALE_UNDER_XVFB:-}" ]; then
     if ! command -v xvfb-run >/dev/null 2>&1; then
@@ -110,7 +111,11 @@ code=$?
 [ "$code" -eq 0 ] || fail "the launcher left with $code after SIGTERM"
 
 echo "== the bridge between page and launcher"
-LUMIVALE_UI_PAGE="$bridge_page" "$exe" --home "$work/bridge" >"$work/bridge.log" 2>&1 &
+# The build carries a picture when its file was there.
+present() { [ -f "$source_dir/ui/$1" ] && echo true || echo false; }
+sed -e "s/__EXPECT_BG__/$(present bg.png)/" -e "s/__EXPECT_LOGO__/$(present logo.png)/" \
+    "$bridge_page" >"$work/bridge.html"
+LUMIVALE_UI_PAGE="$work/bridge.html" "$exe" --home "$work/bridge" >"$work/bridge.log" 2>&1 &
 bridge=$!
 pids+=("$bridge")
 wait_exit "$bridge"

@@ -11,6 +11,7 @@
 #include "PageScripts.h"
 #include "Paths.h"
 #include "Resources.h"
+#include "ScriptText.h"
 
 namespace lumivale {
 
@@ -31,23 +32,6 @@ std::string ToLower(std::string text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
-}
-
-// Text for a JavaScript string in double quotes; "<" is written as \u003c so that the text can
-// never close a script element.
-std::string EscapeForScript(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '<': out += "\\u003c"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 // The bytes of a picture resource as a base64 text, read once per run.
@@ -437,7 +421,7 @@ void GtkMainWindow::ReloadWithError(const std::string& message) {
     // The reloaded page reads window.__bootError as it starts, so the value is set by a script
     // that runs in the new document before the page's own.
     if (!message.empty()) {
-        view_->SetNextLoadScript("window.__bootError=\"" + EscapeForScript(message) + "\";");
+        view_->SetNextLoadScript("window.__bootError=\"" + EscapeForScriptString(message) + "\";");
     }
     // Always the launcher's page again, also when the view was sent elsewhere.
     LoadPage();

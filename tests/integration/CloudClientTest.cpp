@@ -1,8 +1,6 @@
-// The backend client against loopback servers that play the backend: the signed request's
-// headers (its signature checked with the key's public half), bodies sent as given, the
-// answer-size cap, downloads that leave nothing behind when they fail, address splitting and
-// percent-encoding; then every backend endpoint's exact request and how its answer is read,
-// answers that are not JSON or lack their members included.
+// The backend client against a loopback backend: signed headers (checked with the key's public
+// half), bodies, the answer-size cap, downloads that leave nothing behind, address splitting and
+// percent-encoding; then each endpoint's exact request and how odd answers are read.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -140,7 +138,7 @@ TEST_F(CloudClientTransport, SignedRequestVariants) {
     EXPECT_NE(DiagLogText().find("[HTTP] GET  respEmpty=1"), std::string::npos);
 }
 
-TEST_F(CloudClientTransport, ErrorStatusesReturnTheirBodyAndFailuresGiveEmptyText) {
+TEST_F(CloudClientTransport, ErrorStatusesGiveTheirBodyFailuresAndOversizedAnswersNothing) {
     server.Serve("/api/denied", Json(403, R"({"error":"nope"})"));
     EXPECT_EQ(client.SignedRequest("POST", "/api/denied", "p", "{}"), R"({"error":"nope"})");
     EXPECT_EQ(client.PlainRequest("GET", "/api/denied"), R"({"error":"nope"})");
@@ -155,9 +153,8 @@ TEST_F(CloudClientTransport, ErrorStatusesReturnTheirBodyAndFailuresGiveEmptyTex
     EXPECT_EQ(unreachable.SignedRequest("GET", "/api/x", "p", ""), "");
     EXPECT_EQ(unreachable.PlainRequest("GET", "/api/x"), "");
     EXPECT_EQ(unreachable.GetUrl(deadBase + "/api/x"), "");
-}
 
-TEST_F(CloudClientTransport, AnswersAbove16MiBAreDroppedExceptByGetUrl) {
+    // Answers above 16 MiB are dropped, except by GetUrl.
     const std::string exact(kMaxBackendAnswerBytes, 'a');
     const std::string over(kMaxBackendAnswerBytes + 1, 'b');
     server.Serve("/exact", TestReply::Ok(exact));
@@ -229,24 +226,18 @@ TEST_F(CloudClientTransport, DownloadToFileWritesReportsAndLeavesNothingOnFailur
     }
     EXPECT_EQ(calls.back().first, static_cast<std::int64_t>(payload.size()));
 
-    // Zero bytes: failure, no file.
-    EXPECT_FALSE(client.DownloadToFile(server.Url("/empty"), target));
-    EXPECT_FALSE(std::filesystem::exists(target));
-    EXPECT_FALSE(std::filesystem::exists(partial));
-
-    // A body cut off midway: failure, no file, no partial file.
-    EXPECT_FALSE(client.DownloadToFile(server.Url("/cut"), target));
-    EXPECT_FALSE(std::filesystem::exists(target));
-    EXPECT_FALSE(std::filesystem::exists(partial));
-
-    // A server that cannot be reached: failure, no file.
+    // Zero bytes, a body cut off midway, a server that cannot be reached: failure, no file, no
+    // partial file.
     std::string deadUrl;
     {
         TestHttpServer dead;
         deadUrl = dead.Url("/file");
     }
-    EXPECT_FALSE(client.DownloadToFile(deadUrl, target));
-    EXPECT_FALSE(std::filesystem::exists(target));
+    for (const std::string& url : {server.Url("/empty"), server.Url("/cut"), deadUrl}) {
+        EXPECT_FALSE(client.DownloadToFile(url, target)) << url;
+        EXPECT_FALSE(std::filesystem::exists(target)) << url;
+        EXPECT_FALSE(std::filesystem::exists(partial)) << url;
+    }
 
     // A folder that cannot take the file: failure, nothing created.
     EXPECT_FALSE(client.DownloadToFile(server.Url("/file"), folder / "missing" / "x.zip"));
@@ -456,7 +447,7 @@ TEST_F(BackendEndpoints, PassThroughListsAndLinks) {
     EXPECT_EQ(GetJavaList(unreachable), "");
 }
 
-TEST_F(BackendEndpoints, CurseForgeKeyIsFetchedOnceAndKeptInMemory) {
+TEST_F(BackendEndpoints, CurseForgeKeyIsFetchedOnceAndKeptInMemoryAsAreClassIds) {
     server.ServeSequence("/api/curseforge/key",
                          {TestReply::Status(500), Json(403, R"({"error":"bad token"})"), TestReply::Ok("garbage"),
                           Json(200, R"({"api_key" : "$2a$10$abcDEF"})")});
@@ -479,9 +470,8 @@ TEST_F(BackendEndpoints, CurseForgeKeyIsFetchedOnceAndKeptInMemory) {
     }
     // The key stays out of the diagnostic log.
     EXPECT_EQ(DiagLogText().find("abcDEF"), std::string::npos);
-}
 
-TEST_F(BackendEndpoints, CurseForgeClassCache) {
+    // Class ids found for projects are kept in memory too.
     EXPECT_FALSE(client.FindCurseForgeClass("238222").has_value());
     client.RememberCurseForgeClass("238222", 6);
     client.RememberCurseForgeClass("0", 0);

@@ -1,6 +1,5 @@
-// The download engine against real servers on loopback that play the mirror and the official
-// hosts, with faults on demand; its worker pool; its two file helpers; and the HTTP transport
-// under it.
+// The download engine against loopback servers playing the mirror and the official hosts, with
+// faults on demand; its worker pool, its two file helpers and the HTTP transport under it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <set>
@@ -18,6 +16,7 @@
 #include "DownloadEngine.h"
 #include "HttpTransport.h"
 #include "Paths.h"
+#include "TempHome.h"
 #include "TestHttpServer.h"
 
 namespace lumivale::test {
@@ -34,42 +33,14 @@ std::string Bytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-std::string Slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Every ".part" file anywhere below `root`.
+std::vector<std::string> PartFiles(const fs::path& root) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().string().ends_with(".part")) found.push_back(entry.path().string());
+    }
+    return found;
 }
-
-void Spill(const fs::path& file, const std::string& bytes) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::random_device entropy;
-        path_ = fs::temp_directory_path() /
-                ("lumivale-downloads-" + std::to_string(entropy()) + std::to_string(entropy()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-    // Every ".part" file anywhere below the folder.
-    std::vector<std::string> PartFiles() const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::recursive_directory_iterator(path_)) {
-            if (entry.path().string().ends_with(".part")) found.push_back(entry.path().string());
-        }
-        return found;
-    }
-
-  private:
-    fs::path path_;
-};
 
 // Two hosts: `official` plays the official library host, `mirror` the mirror that maps it
 // under "/libraries/". Back-off waits are recorded instead of slept.
@@ -92,7 +63,7 @@ class DownloadFileTest : public ::testing::Test {
     // The test thread keeps its connections for reuse; let the servers go at once.
     ~DownloadFileTest() override { CloseHttpConnections(); }
 
-    std::string Target(const std::string& name) const { return PathUtf8(folder.path() / name); }
+    std::string Target(const std::string& name) const { return PathUtf8(folder.root() / name); }
 
     bool Download(const std::string& url, const std::string& target, std::string& error) {
         return DownloadFile(url, target, error, options);
@@ -105,7 +76,7 @@ class DownloadFileTest : public ::testing::Test {
 
     TestHttpServer mirror;
     TestHttpServer official;
-    TempFolder folder;
+    TempHome folder;
     DownloadOptions options;
     std::mutex waitsMutex;
     std::vector<long long> waits;
@@ -119,7 +90,7 @@ TEST_F(DownloadFileTest, TheMirrorFormComesFirstAndItsBodyReplacesTheTarget) {
 
     std::string error;
     ASSERT_TRUE(Download(official.Url("/org/lib/1.0/lib-1.0.jar"), target, error)) << error;
-    EXPECT_EQ(Slurp(target), body);
+    EXPECT_EQ(ReadFile(target), body);
     EXPECT_EQ(official.Requests().size(), 0u);
     const std::vector<TestRequest> seen = mirror.Requests();
     ASSERT_EQ(seen.size(), 1u);
@@ -131,66 +102,61 @@ TEST_F(DownloadFileTest, TheMirrorFormComesFirstAndItsBodyReplacesTheTarget) {
     // A second download replaces what is there.
     mirror.Serve("/libraries/org/lib/1.0/lib-1.0.jar", TestReply::Ok("newer"));
     ASSERT_TRUE(Download(official.Url("/org/lib/1.0/lib-1.0.jar"), target, error)) << error;
-    EXPECT_EQ(Slurp(target), "newer");
+    EXPECT_EQ(ReadFile(target), "newer");
     EXPECT_TRUE(Waits().empty());
-    EXPECT_TRUE(folder.PartFiles().empty());
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
-TEST_F(DownloadFileTest, AFailingMirrorIsTriedSixTimesAtOnceThenTheOfficialUrl) {
+TEST_F(DownloadFileTest, EachCandidateIsTriedSixTimesAtOnceMirrorFirst) {
+    // A failing mirror, then the official URL.
     official.Serve("/a.jar", TestReply::Ok("from official"));
-    const std::string target = Target("a.jar");
     std::string error;
-    ASSERT_TRUE(Download(official.Url("/a.jar"), target, error)) << error;
-    EXPECT_EQ(Slurp(target), "from official");
+    ASSERT_TRUE(Download(official.Url("/a.jar"), Target("a.jar"), error)) << error;
+    EXPECT_EQ(ReadFile(Target("a.jar")), "from official");
     EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 6);
     EXPECT_EQ(official.CountOf("/a.jar"), 1);
+
+    // Both fail: the last status is reported and the target kept.
+    mirror.Serve("/libraries/b.jar", TestReply::Status(404));
+    official.Serve("/b.jar", TestReply::Status(500, "broken"));
+    WriteFile(Target("b.jar"), "old");
+    EXPECT_FALSE(Download(official.Url("/b.jar"), Target("b.jar"), error));
+    EXPECT_EQ(error, "下载返回状态 500 " + official.Url("/b.jar"));
+    EXPECT_EQ(mirror.CountOf("/libraries/b.jar"), 6);
+    EXPECT_EQ(official.CountOf("/b.jar"), 6);
+    EXPECT_EQ(ReadFile(Target("b.jar")), "old");
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
     EXPECT_TRUE(Waits().empty());
-}
 
-TEST_F(DownloadFileTest, WhenBothCandidatesFailTheLastStatusIsReportedAndTheTargetKept) {
-    mirror.Serve("/libraries/a.jar", TestReply::Status(404));
-    official.Serve("/a.jar", TestReply::Status(500, "broken"));
-    const std::string target = Target("a.jar");
-    Spill(target, "old");
-    std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), target, error));
-    EXPECT_EQ(error, "下载返回状态 500 " + official.Url("/a.jar"));
-    EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 6);
-    EXPECT_EQ(official.CountOf("/a.jar"), 6);
-    EXPECT_EQ(Slurp(target), "old");
-    EXPECT_TRUE(folder.PartFiles().empty());
-}
-
-TEST_F(DownloadFileTest, AUrlTheMirrorMapDoesNotKnowIsTriedTwiceOverAsItIs) {
-    options.mirrorForm = nullptr;  // the launcher's own mirror map; loopback is not in it
+    // A URL the launcher's own mirror map does not know (loopback) is tried twice over as it is.
+    options.mirrorForm = nullptr;
+    mirror.ClearLog();
     official.Serve("/other.jar", TestReply::Status(404));
-    std::string error;
     EXPECT_FALSE(Download(official.Url("/other.jar"), Target("other.jar"), error));
     EXPECT_EQ(official.CountOf("/other.jar"), 12);
     EXPECT_EQ(mirror.Requests().size(), 0u);
     EXPECT_EQ(error, "下载返回状态 404 " + official.Url("/other.jar"));
 }
 
-TEST_F(DownloadFileTest, BusyAnswersWaitOneTwoAndFourSecondsBeforeTheNextAttempt) {
+TEST_F(DownloadFileTest, BusyAnswersBackOffOneTwoFourSecondsPerCandidate) {
     mirror.ServeSequence("/libraries/a.jar", {TestReply::Status(503), TestReply::Status(429),
                                               TestReply::Status(503), TestReply::Ok("at last")});
     std::string error;
     ASSERT_TRUE(Download(official.Url("/a.jar"), Target("a.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("a.jar")), "at last");
+    EXPECT_EQ(ReadFile(Target("a.jar")), "at last");
     EXPECT_EQ(Waits(), (std::vector<long long>{1000, 2000, 4000}));
     EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 4);
     EXPECT_EQ(official.Requests().size(), 0u);
-}
 
-TEST_F(DownloadFileTest, AFourthBusyAnswerIsAFailureAndEachCandidateGetsItsOwnBackOff) {
-    mirror.Serve("/libraries/a.jar", TestReply::Status(503));
-    official.ServeSequence("/a.jar", {TestReply::Status(429), TestReply::Status(503)});
-    std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), Target("a.jar"), error));
-    EXPECT_EQ(error, "下载返回状态 503 " + official.Url("/a.jar"));
+    // A fourth busy answer is a failure; each candidate gets its own back-off.
+    waits.clear();
+    mirror.Serve("/libraries/b.jar", TestReply::Status(503));
+    official.ServeSequence("/b.jar", {TestReply::Status(429), TestReply::Status(503)});
+    EXPECT_FALSE(Download(official.Url("/b.jar"), Target("b.jar"), error));
+    EXPECT_EQ(error, "下载返回状态 503 " + official.Url("/b.jar"));
     EXPECT_EQ(Waits(), (std::vector<long long>{1000, 2000, 4000, 1000, 2000, 4000}));
-    EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 6);
-    EXPECT_EQ(official.CountOf("/a.jar"), 6);
+    EXPECT_EQ(mirror.CountOf("/libraries/b.jar"), 6);
+    EXPECT_EQ(official.CountOf("/b.jar"), 6);
 }
 
 TEST_F(DownloadFileTest, WithoutAWaitOfItsOwnTheBackOffReallySleeps) {
@@ -204,29 +170,28 @@ TEST_F(DownloadFileTest, WithoutAWaitOfItsOwnTheBackOffReallySleeps) {
     EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 4);
 }
 
-TEST_F(DownloadFileTest, RelativeRedirectsStayOnTheHostAndPortWithASlashInsertedWhenMissing) {
-    mirror.Serve("/libraries/a.jar", TestReply::Redirect(302, "moved/a.jar"));
+TEST_F(DownloadFileTest, RedirectsRelativeStayOnTheHostAbsoluteMoveToTheNewOne) {
+    mirror.Serve("/libraries/a.jar", TestReply::Redirect(302, "moved/a.jar"));  // gets a "/"
     mirror.Serve("/moved/a.jar", TestReply::Redirect(307, "/final/a.jar?sig=1"));
     mirror.Serve("/final/a.jar", TestReply::Ok("redirected"));
     std::string error;
     ASSERT_TRUE(Download(official.Url("/a.jar"), Target("a.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("a.jar")), "redirected");
+    EXPECT_EQ(ReadFile(Target("a.jar")), "redirected");
     EXPECT_EQ(mirror.RequestedPaths(),
               (std::vector<std::string>{"/libraries/a.jar", "/moved/a.jar", "/final/a.jar"}));
     EXPECT_EQ(mirror.Requests().back().query, "sig=1");
     EXPECT_EQ(official.Requests().size(), 0u);
-}
 
-TEST_F(DownloadFileTest, AbsoluteRedirectsAreFollowedAndLaterRelativeOnesUseTheNewHost) {
-    mirror.Serve("/libraries/a.jar", TestReply::Redirect(301, official.Url("/elsewhere/a.jar")));
-    official.Serve("/elsewhere/a.jar", TestReply::Redirect(308, "next.jar"));
+    // An absolute redirect is followed; later relative ones use the new host.
+    mirror.ClearLog();
+    mirror.Serve("/libraries/b.jar", TestReply::Redirect(301, official.Url("/elsewhere/b.jar")));
+    official.Serve("/elsewhere/b.jar", TestReply::Redirect(308, "next.jar"));
     official.Serve("/next.jar", TestReply::Ok("next"));
-    std::string error;
-    ASSERT_TRUE(Download(official.Url("/a.jar"), Target("a.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("a.jar")), "next");
-    EXPECT_EQ(mirror.RequestedPaths(), (std::vector<std::string>{"/libraries/a.jar"}));
+    ASSERT_TRUE(Download(official.Url("/b.jar"), Target("b.jar"), error)) << error;
+    EXPECT_EQ(ReadFile(Target("b.jar")), "next");
+    EXPECT_EQ(mirror.RequestedPaths(), (std::vector<std::string>{"/libraries/b.jar"}));
     EXPECT_EQ(official.RequestedPaths(),
-              (std::vector<std::string>{"/elsewhere/a.jar", "/next.jar"}));
+              (std::vector<std::string>{"/elsewhere/b.jar", "/next.jar"}));
 }
 
 TEST_F(DownloadFileTest, OnlyTheFiveRedirectStatusesAreFollowed) {
@@ -236,7 +201,7 @@ TEST_F(DownloadFileTest, OnlyTheFiveRedirectStatusesAreFollowed) {
         mirror.Serve("/target" + name, TestReply::Ok(std::to_string(status)));
         std::string error;
         ASSERT_TRUE(Download(official.Url(name), Target(name.substr(1)), error)) << status << error;
-        EXPECT_EQ(Slurp(Target(name.substr(1))), std::to_string(status));
+        EXPECT_EQ(ReadFile(Target(name.substr(1))), std::to_string(status));
     }
     for (const int status : {300, 304, 305}) {
         const std::string name = "/r" + std::to_string(status) + ".jar";
@@ -264,7 +229,7 @@ TEST_F(DownloadFileTest, ARedirectWithoutAUsableLocationIsAFailedStatus) {
     mirror.Serve("/libraries/fits.jar", TestReply::Redirect(302, fits));
     mirror.Serve("/" + fits, TestReply::Ok("long way"));
     ASSERT_TRUE(Download(official.Url("/fits.jar"), Target("fits.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("fits.jar")), "long way");
+    EXPECT_EQ(ReadFile(Target("fits.jar")), "long way");
 
     const std::string tooLong(4096, 'g');
     mirror.Serve("/libraries/long.jar", TestReply::Redirect(302, tooLong));
@@ -286,7 +251,7 @@ TEST_F(DownloadFileTest, SixRedirectsInARowUseUpACandidateFiveDoNot) {
     official.Serve("/six.jar", TestReply::Ok("official"));
     std::string error;
     ASSERT_TRUE(Download(official.Url("/six.jar"), Target("six.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("six.jar")), "official");
+    EXPECT_EQ(ReadFile(Target("six.jar")), "official");
     EXPECT_EQ(mirror.CountOf("/hop6"), 0);
     EXPECT_EQ(mirror.Requests().size(), 6u);
 
@@ -294,58 +259,46 @@ TEST_F(DownloadFileTest, SixRedirectsInARowUseUpACandidateFiveDoNot) {
     mirror.ClearLog();
     mirror.Serve("/libraries/five.jar", TestReply::Redirect(302, "/hop2"));
     ASSERT_TRUE(Download(official.Url("/five.jar"), Target("five.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("five.jar")), "too far");
+    EXPECT_EQ(ReadFile(Target("five.jar")), "too far");
     EXPECT_EQ(official.CountOf("/five.jar"), 0);
 }
 
-TEST_F(DownloadFileTest, AnEmptyBodyFailsAndLeavesTheExistingTargetUntouched) {
-    mirror.Serve("/libraries/a.jar", TestReply::Ok(""));
-    official.Serve("/a.jar", TestReply::Ok(""));
-    const std::string target = Target("a.jar");
-    Spill(target, "previous content");
-    std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), target, error));
-    EXPECT_EQ(error, "下载内容不完整 " + target);
-    EXPECT_EQ(Slurp(target), "previous content");
-    EXPECT_EQ(mirror.CountOf("/libraries/a.jar") + official.CountOf("/a.jar"), 12);
-    EXPECT_TRUE(folder.PartFiles().empty());
-}
-
-TEST_F(DownloadFileTest, ABodyCutOffMidwayFailsAndTheNextAttemptStartsAfresh) {
+TEST_F(DownloadFileTest, EmptyCutOffOrUnansweredBodiesFailAndLeaveTheTargetUntouched) {
+    options.receiveTimeout = 500ms;
     const std::string body = Bytes(256 * 1024, 2);
     TestReply cut = TestReply::Ok(body);
     cut.cutAfter = 100 * 1024;
-    mirror.Serve("/libraries/a.jar", cut);
-    official.Serve("/a.jar", cut);
-    const std::string target = Target("a.jar");
-    Spill(target, "previous content");
-    std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), target, error));
-    EXPECT_EQ(error, "下载内容不完整 " + target);
-    EXPECT_EQ(Slurp(target), "previous content");
-    EXPECT_EQ(mirror.CountOf("/libraries/a.jar") + official.CountOf("/a.jar"), 12);
-    EXPECT_TRUE(folder.PartFiles().empty());
-
-    mirror.ServeSequence("/libraries/b.jar", {cut, TestReply::Ok(body)});
-    ASSERT_TRUE(Download(official.Url("/b.jar"), Target("b.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("b.jar")), body);
-    EXPECT_EQ(mirror.CountOf("/libraries/b.jar"), 2);
-    EXPECT_TRUE(folder.PartFiles().empty());
-}
-
-TEST_F(DownloadFileTest, AServerThatNeverAnswersTimesOut) {
-    options.receiveTimeout = 500ms;
     TestReply hung = TestReply::Ok("far too late");
     hung.delay = 60s;  // ended when the server stops
-    mirror.Serve("/libraries/a.jar", hung);
-    official.Serve("/a.jar", hung);
+    struct Case {
+        const char* name;
+        TestReply reply;
+        bool incomplete;  // "下载内容不完整 <target>", else "请求失败 <url>"
+    };
+    for (const Case& c : {Case{"empty", TestReply::Ok(""), true}, Case{"cut-off", cut, true},
+                          Case{"never-answers", hung, false}}) {
+        SCOPED_TRACE(c.name);
+        const std::string name = "/" + std::string(c.name) + ".jar";
+        mirror.Serve("/libraries" + name, c.reply);
+        official.Serve(name, c.reply);
+        const std::string target = Target(name.substr(1));
+        WriteFile(target, "previous content");
+        std::string error;
+        EXPECT_FALSE(Download(official.Url(name), target, error));
+        EXPECT_EQ(error, c.incomplete ? "下载内容不完整 " + target : "请求失败 " + official.Url(name));
+        EXPECT_EQ(ReadFile(target), "previous content");
+        EXPECT_EQ(mirror.CountOf("/libraries" + name), 6);
+        EXPECT_EQ(official.CountOf(name), 6);
+        EXPECT_TRUE(PartFiles(folder.root()).empty());
+    }
+
+    // After a cut-off body the next attempt starts afresh.
+    mirror.ServeSequence("/libraries/b.jar", {cut, TestReply::Ok(body)});
     std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), Target("a.jar"), error));
-    EXPECT_EQ(error, "请求失败 " + official.Url("/a.jar"));
-    EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 6);
-    EXPECT_EQ(official.CountOf("/a.jar"), 6);
-    EXPECT_FALSE(fs::exists(Target("a.jar")));
-    EXPECT_TRUE(folder.PartFiles().empty());
+    ASSERT_TRUE(Download(official.Url("/b.jar"), Target("b.jar"), error)) << error;
+    EXPECT_EQ(ReadFile(Target("b.jar")), body);
+    EXPECT_EQ(mirror.CountOf("/libraries/b.jar"), 2);
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
 TEST_F(DownloadFileTest, ABodyThatStallsTimesOutOneThatKeepsComingSlowlyDoesNot) {
@@ -361,18 +314,18 @@ TEST_F(DownloadFileTest, ABodyThatStallsTimesOutOneThatKeepsComingSlowlyDoesNot)
     slow.pieceDelay = 100ms;
     official.Serve("/a.jar", slow);
     const std::string target = Target("a.jar");
-    Spill(target, "previous content");
+    WriteFile(target, "previous content");
 
     std::string error;
     ASSERT_TRUE(Download(official.Url("/a.jar"), target, error)) << error;
     EXPECT_EQ(error, "下载内容不完整 " + target);  // left from the mirror's last attempt
-    EXPECT_EQ(Slurp(target), body);
+    EXPECT_EQ(ReadFile(target), body);
     EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 6);
     EXPECT_EQ(official.CountOf("/a.jar"), 1);
-    EXPECT_TRUE(folder.PartFiles().empty());
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
-TEST_F(DownloadFileTest, NoServerAtTheAddressIsARequestFailure) {
+TEST_F(DownloadFileTest, NoServerIsARequestFailureAnUnusableHostOrPortAConnectionFailure) {
     int closedPort = 0;
     {
         TestHttpServer gone;
@@ -384,10 +337,7 @@ TEST_F(DownloadFileTest, NoServerAtTheAddressIsARequestFailure) {
     EXPECT_FALSE(Download(url, Target("a.jar"), error));
     EXPECT_EQ(error, "请求失败 " + url);
     EXPECT_FALSE(fs::exists(Target("a.jar")));
-}
 
-TEST_F(DownloadFileTest, AnUnusableHostOrPortIsAConnectionFailure) {
-    std::string error;
     EXPECT_FALSE(Download("http://:8080/a.jar", Target("a.jar"), error));
     EXPECT_EQ(error, "无法连接 ");
     EXPECT_FALSE(Download("http://127.0.0.1:70000/a.jar", Target("a.jar"), error));
@@ -399,7 +349,7 @@ TEST_F(DownloadFileTest, TheRequestPathIsTheRootWhenMissingAndKeepsItsQuery) {
     mirror.Serve("/", TestReply::Ok("root"));
     std::string error;
     ASSERT_TRUE(Download(mirror.base(), Target("root.bin"), error)) << error;
-    EXPECT_EQ(Slurp(Target("root.bin")), "root");
+    EXPECT_EQ(ReadFile(Target("root.bin")), "root");
     EXPECT_EQ(mirror.RequestedPaths(), (std::vector<std::string>{"/"}));
 
     mirror.Serve("/q.jar", TestReply::Ok("query"));
@@ -410,50 +360,43 @@ TEST_F(DownloadFileTest, TheRequestPathIsTheRootWhenMissingAndKeepsItsQuery) {
     mirror.Serve("/plain.jar", TestReply::Ok("plain"));
     const std::string odd = "ftp://127.0.0.1:" + std::to_string(mirror.port()) + "/plain.jar";
     ASSERT_TRUE(Download(odd, Target("plain.jar"), error)) << error;
-    EXPECT_EQ(Slurp(Target("plain.jar")), "plain");
+    EXPECT_EQ(ReadFile(Target("plain.jar")), "plain");
 }
 
-TEST_F(DownloadFileTest, ATemporaryFileThatCannotBeCreatedIsReported) {
+TEST_F(DownloadFileTest, TemporaryFilesOrTargetsThatCannotBeWrittenAreReported) {
     mirror.Serve("/libraries/a.jar", TestReply::Ok("body"));
     official.Serve("/a.jar", TestReply::Ok("body"));
-    Spill(folder.path() / "blocker", "a file where a folder should be");
+    WriteFile(folder.root() / "blocker", "a file where a folder should be");
     const std::string target = Target("blocker/a.jar");
     std::string error;
     EXPECT_FALSE(Download(official.Url("/a.jar"), target, error));
     EXPECT_TRUE(error.starts_with("无法写入文件 " + target + ".")) << error;
     EXPECT_TRUE(error.ends_with(".part")) << error;
     EXPECT_EQ(mirror.CountOf("/libraries/a.jar") + official.CountOf("/a.jar"), 12);
-}
 
-TEST_F(DownloadFileTest, ATargetThatCannotBeReplacedIsReportedAndTheTemporaryFileRemoved) {
-    mirror.Serve("/libraries/a.jar", TestReply::Ok("body"));
-    official.Serve("/a.jar", TestReply::Ok("body"));
-    const std::string target = Target("a.jar");
-    Spill(fs::path(target) / "inside", "a folder is in the way");
-    std::string error;
-    EXPECT_FALSE(Download(official.Url("/a.jar"), target, error));
-    EXPECT_EQ(error, "无法替换目标文件 " + target + "（可能被占用）");
-    EXPECT_EQ(Slurp(fs::path(target) / "inside"), "a folder is in the way");
-    EXPECT_TRUE(folder.PartFiles().empty());
+    // A target that cannot be replaced: reported, and the temporary file removed.
+    const std::string inTheWay = Target("a.jar");
+    WriteFile(fs::path(inTheWay) / "inside", "a folder is in the way");
+    EXPECT_FALSE(Download(official.Url("/a.jar"), inTheWay, error));
+    EXPECT_EQ(error, "无法替换目标文件 " + inTheWay + "（可能被占用）");
+    EXPECT_EQ(ReadFile(fs::path(inTheWay) / "inside"), "a folder is in the way");
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
 TEST_F(DownloadFileTest, ConcurrentDownloadsOfOneTargetNeverShareATemporaryFile) {
     const std::string body = Bytes(2 * 1024 * 1024, 5);
     mirror.Serve("/libraries/same.jar", TestReply::Ok(body));
     const std::string target = Target("same.jar");
-    std::atomic<int> failures{0};
     const int stored = RunParallel(16, 8, [&](int) {
         std::string error;
-        const bool ok = DownloadFile(official.Url("/same.jar"), target, error, options);
-        if (!ok) ++failures;
-        return ok;
+        return DownloadFile(official.Url("/same.jar"), target, error, options);
     });
     EXPECT_EQ(stored, 16);
     // Each download needed exactly one request: no attempt lost its file to another thread.
     EXPECT_EQ(mirror.CountOf("/libraries/same.jar"), 16);
     EXPECT_EQ(official.Requests().size(), 0u);
-    EXPECT_EQ(Slurp(target), body);
-    EXPECT_TRUE(folder.PartFiles().empty());
+    EXPECT_EQ(ReadFile(target), body);
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
 TEST_F(DownloadFileTest, APoolOfWorkersFetchesManyFilesOverKeptConnections) {
@@ -479,7 +422,7 @@ TEST_F(DownloadFileTest, APoolOfWorkersFetchesManyFilesOverKeptConnections) {
     ASSERT_EQ(stored, kFiles);
     EXPECT_EQ(done.size(), static_cast<std::size_t>(kFiles));
     for (int i = 0; i < kFiles; i += 13) {
-        EXPECT_EQ(Slurp(Target("pool/" + std::to_string(i % 7) + "/f" + std::to_string(i))),
+        EXPECT_EQ(ReadFile(Target("pool/" + std::to_string(i % 7) + "/f" + std::to_string(i))),
                   Bytes(1000 + 37 * i, 100 + i));
     }
     std::set<int> connections;
@@ -504,7 +447,7 @@ TEST_F(DownloadFileTest, APoolOfWorkersFetchesManyFilesOverKeptConnections) {
 class SecureDownloadTest : public ::testing::Test {
   protected:
     SecureDownloadTest()
-        : certificate(TestCertificate::Create(folder.path() / "tls")), secure(certificate) {
+        : certificate(TestCertificate::Create(folder.root() / "tls")), secure(certificate) {
         options.receiveTimeout = 5s;
         options.wait = [](milliseconds) {};
         options.mirrorForm = [](const std::string& url) { return url; };
@@ -512,44 +455,42 @@ class SecureDownloadTest : public ::testing::Test {
     }
     ~SecureDownloadTest() override { CloseHttpConnections(); }
 
-    TempFolder folder;
+    TempHome folder;
     TestCertificate certificate;
     TestHttpServer secure;
     TestHttpServer plain;
     DownloadOptions options;
 };
 
-TEST_F(SecureDownloadTest, ARelativeRedirectKeepsTlsHostAndPort) {
+TEST_F(SecureDownloadTest, RedirectsKeepOrLeaveTlsAndAnUntrustedCertificateFails) {
+    // A relative redirect keeps TLS, host and port.
     secure.Serve("/a.jar", TestReply::Redirect(302, "b/c.jar"));
     secure.Serve("/b/c.jar", TestReply::Ok("secure body"));
-    const std::string target = PathUtf8(folder.path() / "c.jar");
+    const std::string target = PathUtf8(folder.root() / "c.jar");
     std::string error;
     ASSERT_TRUE(DownloadFile(secure.Url("/a.jar"), target, error, options)) << error;
-    EXPECT_EQ(Slurp(target), "secure body");
+    EXPECT_EQ(ReadFile(target), "secure body");
     EXPECT_EQ(secure.RequestedPaths(), (std::vector<std::string>{"/a.jar", "/b/c.jar"}));
     EXPECT_EQ(plain.Requests().size(), 0u);
-}
 
-TEST_F(SecureDownloadTest, AnAbsoluteHttpLocationLeavesTls) {
-    secure.Serve("/a.jar", TestReply::Redirect(301, plain.Url("/plain.jar")));
+    // An absolute http:// location leaves TLS.
+    secure.Serve("/p.jar", TestReply::Redirect(301, plain.Url("/plain.jar")));
     plain.Serve("/plain.jar", TestReply::Ok("plain body"));
-    const std::string target = PathUtf8(folder.path() / "plain.jar");
-    std::string error;
-    ASSERT_TRUE(DownloadFile(secure.Url("/a.jar"), target, error, options)) << error;
-    EXPECT_EQ(Slurp(target), "plain body");
+    const std::string plainTarget = PathUtf8(folder.root() / "plain.jar");
+    ASSERT_TRUE(DownloadFile(secure.Url("/p.jar"), plainTarget, error, options)) << error;
+    EXPECT_EQ(ReadFile(plainTarget), "plain body");
     EXPECT_EQ(plain.RequestedPaths(), (std::vector<std::string>{"/plain.jar"}));
-}
 
-TEST_F(SecureDownloadTest, AnUntrustedCertificateFailsTheRequest) {
-    options.trustedCertificates.clear();  // the system's store does not know the test's certificate
-    secure.Serve("/a.jar", TestReply::Ok("must not arrive"));
-    const std::string target = PathUtf8(folder.path() / "a.jar");
-    std::string error;
-    EXPECT_FALSE(DownloadFile(secure.Url("/a.jar"), target, error, options));
+    // The system's store does not know the test's certificate.
+    options.trustedCertificates.clear();
+    CloseHttpConnections();  // no kept TLS connection may stand in for a new handshake
+    secure.ClearLog();
+    const std::string untrusted = PathUtf8(folder.root() / "u.jar");
+    EXPECT_FALSE(DownloadFile(secure.Url("/a.jar"), untrusted, error, options));
     EXPECT_EQ(error, "请求失败 " + secure.Url("/a.jar"));
     EXPECT_EQ(secure.Requests().size(), 0u);
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_TRUE(folder.PartFiles().empty());
+    EXPECT_FALSE(fs::exists(untrusted));
+    EXPECT_TRUE(PartFiles(folder.root()).empty());
 }
 
 // Waits until `count` calls are inside at once, or gives up after a generous while; records the
@@ -578,17 +519,15 @@ class Gate {
     int most_ = 0;
 };
 
-TEST(RunParallel, NothingToDoReturnsZeroWithoutCallingAnything) {
-    int calls = 0;
-    auto work = [&](int) { return ++calls > 0; };
-    auto completion = [&](int, bool) { ++calls; };
-    EXPECT_EQ(RunParallel(0, 4, work, completion), 0);
-    EXPECT_EQ(RunParallel(-3, 4, work, completion), 0);
-    EXPECT_EQ(RunParallel(5, 4, nullptr, completion), 0);
-    EXPECT_EQ(calls, 0);
-}
-
 TEST(RunParallel, CountsTrueResultsAndTreatsThrowingWorkAsFalse) {
+    // Nothing to do: zero, and nothing is called.
+    int calls = 0;
+    auto countCall = [&](int) { return ++calls > 0; };
+    EXPECT_EQ(RunParallel(0, 4, countCall, [&](int, bool) { ++calls; }), 0);
+    EXPECT_EQ(RunParallel(-3, 4, countCall), 0);
+    EXPECT_EQ(RunParallel(5, 4, nullptr, [&](int, bool) { ++calls; }), 0);
+    EXPECT_EQ(calls, 0);
+
     constexpr int kItems = 200;
     std::vector<int> completed(kItems, 0);
     std::vector<int> reported(kItems, -1);
@@ -616,11 +555,12 @@ TEST(RunParallel, CountsTrueResultsAndTreatsThrowingWorkAsFalse) {
     }
 }
 
-TEST(RunParallel, TheCallerIsOneOfTheThreadsAndThereAreNeverMoreThanItems) {
-    Gate gate(3);
+// Runs `items` items on `workers` workers, each waiting at a gate for `expected` to be inside;
+// returns the most that ever ran at once and the threads used.
+int MostAtOnce(int items, int workers, int expected, std::set<std::thread::id>& ids) {
+    Gate gate(expected);
     std::mutex idsMutex;
-    std::set<std::thread::id> ids;
-    const int succeeded = RunParallel(3, 64, [&](int) {
+    const int succeeded = RunParallel(items, workers, [&](int) {
         {
             std::lock_guard lock(idsMutex);
             ids.insert(std::this_thread::get_id());
@@ -628,36 +568,23 @@ TEST(RunParallel, TheCallerIsOneOfTheThreadsAndThereAreNeverMoreThanItems) {
         gate.Pass();
         return true;
     });
-    EXPECT_EQ(succeeded, 3);
-    EXPECT_EQ(gate.most(), 3);
+    EXPECT_EQ(succeeded, items);
+    return gate.most();
+}
+
+TEST(RunParallel, ThreadCountFollowsWorkersAndItemsAndTheCallerTakesPart) {
+    // Never more threads than items; the caller is one of them.
+    std::set<std::thread::id> ids;
+    EXPECT_EQ(MostAtOnce(3, 64, 3, ids), 3);
     EXPECT_EQ(ids.size(), 3u);
     EXPECT_EQ(ids.count(std::this_thread::get_id()), 1u);
-}
+    // Eight threads when the worker count is below one.
+    for (const int workers : {0, -4}) EXPECT_EQ(MostAtOnce(40, workers, 8, ids), 8) << workers;
+    EXPECT_EQ(MostAtOnce(40, 5, 5, ids), 5);
 
-TEST(RunParallel, EightThreadsWhenTheWorkerCountIsBelowOne) {
-    for (const int workers : {0, -4}) {
-        Gate gate(8);
-        EXPECT_EQ(RunParallel(40, workers,
-                              [&](int) {
-                                  gate.Pass();
-                                  return true;
-                              }),
-                  40);
-        EXPECT_EQ(gate.most(), 8) << workers;
-    }
-    Gate gate(5);
-    EXPECT_EQ(RunParallel(40, 5,
-                          [&](int) {
-                              gate.Pass();
-                              return true;
-                          }),
-              40);
-    EXPECT_EQ(gate.most(), 5);
-}
-
-TEST(RunParallel, OneWorkerTakesTheItemsInOrderOnTheCallingThread) {
+    // One worker takes the items in order on the calling thread.
     std::vector<int> order;
-    std::set<std::thread::id> ids;
+    ids.clear();
     EXPECT_EQ(RunParallel(6, 1,
                           [&](int i) {
                               order.push_back(i);
@@ -669,36 +596,33 @@ TEST(RunParallel, OneWorkerTakesTheItemsInOrderOnTheCallingThread) {
     EXPECT_EQ(ids, (std::set<std::thread::id>{std::this_thread::get_id()}));
 }
 
-TEST(DownloadFileHelpers, ParentFoldersAreMadeAndFailuresIgnored) {
-    TempFolder folder;
-    const fs::path deep = folder.path() / "a" / "b" / "c";
+TEST(DownloadFileHelpers, ParentFoldersAreMadeFailuresIgnoredOnlyFilesWithContentCount) {
+    TempHome folder;
+    const fs::path deep = folder.root() / "a" / "b" / "c";
     EnsureParentDirectories(PathUtf8(deep / "file.jar"));
     EXPECT_TRUE(fs::is_directory(deep));
     EXPECT_FALSE(fs::exists(deep / "file.jar"));
     EnsureParentDirectories(PathUtf8(deep / "again.jar"));  // all there already
     EXPECT_TRUE(fs::is_directory(deep));
 
-    Spill(folder.path() / "plain", "x");
-    EnsureParentDirectories(PathUtf8(folder.path() / "plain" / "sub" / "file.jar"));  // no throw
-    EXPECT_TRUE(fs::is_regular_file(folder.path() / "plain"));
+    WriteFile(folder.root() / "plain", "x");
+    EnsureParentDirectories(PathUtf8(folder.root() / "plain" / "sub" / "file.jar"));  // no throw
+    EXPECT_TRUE(fs::is_regular_file(folder.root() / "plain"));
 
     const fs::path before = fs::current_path();
-    fs::current_path(folder.path());
+    fs::current_path(folder.root());
     EnsureParentDirectories("lonely.jar");
     EnsureParentDirectories("rel/dir/file.jar");
     fs::current_path(before);
-    EXPECT_TRUE(fs::is_directory(folder.path() / "rel" / "dir"));
-    EXPECT_FALSE(fs::exists(folder.path() / "lonely.jar"));
-}
+    EXPECT_TRUE(fs::is_directory(folder.root() / "rel" / "dir"));
+    EXPECT_FALSE(fs::exists(folder.root() / "lonely.jar"));
 
-TEST(DownloadFileHelpers, OnlyAFileWithContentCountsAsPresent) {
-    TempFolder folder;
-    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.path() / "missing")));
-    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.path())));
-    Spill(folder.path() / "empty", "");
-    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.path() / "empty")));
-    Spill(folder.path() / "one", "1");
-    EXPECT_TRUE(FileIsNonEmpty(PathUtf8(folder.path() / "one")));
+    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.root() / "missing")));
+    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.root())));
+    WriteFile(folder.root() / "empty", "");
+    EXPECT_FALSE(FileIsNonEmpty(PathUtf8(folder.root() / "empty")));
+    WriteFile(folder.root() / "one", "1");
+    EXPECT_TRUE(FileIsNonEmpty(PathUtf8(folder.root() / "one")));
 }
 
 TEST(HttpTransport, SendsMethodHeadersAndBodyAndNeverFollowsRedirects) {

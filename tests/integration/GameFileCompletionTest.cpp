@@ -352,23 +352,23 @@ TEST(GameFileCompletion, AStopEndsTheCompletionBeforeFurtherDownloads) {
 
 // ---------------------------------------------------------------------------------------------
 
-TEST(OfficialClientJar, NothingToCheckWithoutAClientDownloadOrAnOfficialJar) {
+TEST(OfficialClientJar, WhichJarIsCheckedFollowsTheCoreNameAndNeedsAClientDownload) {
     TestHttpServer server;
-    GameFolder game;
-    WriteFile(game.Official("1.20.1"), "anything");
+    GameFolder kept;
+    WriteFile(kept.Official("1.20.1"), "anything");
     ProgressLog progress;
     std::string error;
 
     // No downloads.client, or one without a sha1: the jar is not even looked at.
-    EXPECT_TRUE(EnsureOfficialClientJar(game.dir, {{"id", "1.20.1-forge-47.2.0"}},
+    EXPECT_TRUE(EnsureOfficialClientJar(kept.dir, {{"id", "1.20.1-forge-47.2.0"}},
                                         progress.Callable(), error));
     EXPECT_TRUE(
-        EnsureOfficialClientJar(game.dir,
+        EnsureOfficialClientJar(kept.dir,
                                 {{"id", "1.20.1-forge-47.2.0"},
                                  {"downloads", {{"client", {{"url", server.Url("/c.jar")}}}}}},
                                 progress.Callable(), error));
-    EXPECT_TRUE(EnsureOfficialClientJar(game.dir, json::array(), progress.Callable(), error));
-    EXPECT_EQ(ReadFile(game.Official("1.20.1")), "anything");
+    EXPECT_TRUE(EnsureOfficialClientJar(kept.dir, json::array(), progress.Callable(), error));
+    EXPECT_EQ(ReadFile(kept.Official("1.20.1")), "anything");
 
     // A core without a Forge marker and no official jar anywhere: nothing to check.
     GameFolder bare;
@@ -379,16 +379,10 @@ TEST(OfficialClientJar, NothingToCheckWithoutAClientDownloadOrAnOfficialJar) {
 
     EXPECT_TRUE(progress.Take().empty());
     EXPECT_TRUE(SortedPaths(server).empty());
-    EXPECT_FALSE(fs::exists(fs::path(game.Official("1.20.1")).concat(".badsha1.bak")));
-}
+    EXPECT_FALSE(fs::exists(fs::path(kept.Official("1.20.1")).concat(".badsha1.bak")));
 
-TEST(OfficialClientJar, WhichJarIsCheckedFollowsTheCoreName) {
-    TestHttpServer server;
     server.Serve("/c.jar", TestReply::Ok(kAbc));
     const json downloads = ClientDownload(server.Url("/c.jar"), kAbcSha1);
-    ProgressLog progress;
-    std::string error;
-
     // "_forge" in capitals: the text before it names the game version; a missing jar is fetched.
     {
         GameFolder game;
@@ -792,7 +786,6 @@ TEST(ModpackFiles, ClientJarFailuresSayWhatWentWrong) {
     const std::string folder = PathUtf8(game.root / "versions" / "Pack");
     ProgressLog progress;
     std::string error;
-
     EXPECT_FALSE(EnsureModpackClientJar(game.dir,
                                         {{"downloads", {{"client", {{"sha1", kAbcSha1}}}}}}, folder,
                                         "1.20.1", progress.ModpackCallable(), error));

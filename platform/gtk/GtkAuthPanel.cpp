@@ -53,8 +53,9 @@ void GtkAuthPanel::Build(GtkWindow* owner) {
     gtk_widget_set_size_request(back, 76, 32);
     gtk_fixed_put(GTK_FIXED(layout), back, 14, 8);
     g_signal_connect(back, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
-                         auto* panel = static_cast<GtkAuthPanel*>(self);
-                         if (panel->callbacks_.onBack) panel->callbacks_.onBack();
+                         // A copy: the owner closes (and may drop) the panel from inside it.
+                         const auto onBack = static_cast<GtkAuthPanel*>(self)->callbacks_.onBack;
+                         if (onBack) onBack();
                      }),
                      this);
 
@@ -66,7 +67,8 @@ void GtkAuthPanel::Build(GtkWindow* owner) {
         return uri.starts_with("lumivale://") || uri.starts_with("file://");
     };
     config.onNavigation = [this](const std::string& uri) {
-        if (callbacks_.onNavigation) callbacks_.onNavigation(uri);
+        const auto onNavigation = callbacks_.onNavigation;  // the owner may drop the panel
+        if (onNavigation) onNavigation(uri);
     };
     view_ = std::make_unique<WebKitView>(std::move(config));
     // From the header band down to 48 px above the bottom edge.

@@ -184,9 +184,10 @@ gboolean WebKitView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
             G_PRIORITY_DEFAULT,
             +[](gpointer data) -> gboolean {
                 auto* pending = static_cast<Pending*>(data);
-                if (!pending->alive.expired() && pending->view->config_.onNavigation) {
-                    pending->view->config_.onNavigation(pending->uri);
-                }
+                if (pending->alive.expired()) return G_SOURCE_REMOVE;
+                // A copy: the owner may close (and so destroy) the view from inside the call.
+                const auto onNavigation = pending->view->config_.onNavigation;
+                if (onNavigation) onNavigation(pending->uri);
                 return G_SOURCE_REMOVE;
             },
             new Pending{view->alive_, view, address},

@@ -49,7 +49,8 @@ public:
     // The sign-in side panel while it is open.
     std::shared_ptr<AuthPanel> authPanel;
 
-    std::atomic<bool> javaInstallBusy{false};
+    // Set while a Java installation runs; shared with its thread, which clears it at the end.
+    std::shared_ptr<std::atomic<bool>> javaInstallBusy = std::make_shared<std::atomic<bool>>(false);
     std::atomic<bool> modpackImportBusy{false};
     std::string cloudPlayerId;
     bool loggedIn = false;

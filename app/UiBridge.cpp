@@ -7,6 +7,7 @@
 #include "App.h"
 #include "GameLaunch.h"
 #include "JavaDiscovery.h"
+#include "JavaInstallCommands.h"
 #include "JsonFields.h"
 #include "Log.h"
 #include "ModpackCommands.h"
@@ -120,8 +121,8 @@ const std::array<Command, 19> kCommands{{
     {"browser:open", OpenInBrowser},
     {"cloud:playtime:get", PlaytimeGet},
     {"cloud:playtime:upload", PlaytimeUpload},
-    {"java:open", nullptr},
-    {"java:install", nullptr},
+    {"java:open", [](App& app, const std::string&) { OnJavaOpen(app); }},
+    {"java:install", OnJavaInstall},
     {"modpack:browse", [](App& app, const std::string&) { OnModpackBrowse(app); }},
     {"modpack:drop",
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},

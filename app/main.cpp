@@ -6,9 +6,9 @@
 
 int main(int argc, char** argv) {
     const int code = lumivale::RunLauncher(argc, argv, lumivale::OpenGtkHost);
-    // The App is gone; detached workers (the backend probe, the play-time loops) may still be
-    // inside curl or OpenSSL. Ending here skips the libraries' exit clean-ups that would pull
-    // their state away under those threads.
+    // The App is gone by now, but detached workers (a registration, the backend probe, a Java
+    // download) may still be inside the HTTP and TLS libraries. A normal exit would tear those
+    // libraries down under them; the process ends here instead, with its output flushed.
     std::fflush(nullptr);
     std::_Exit(code);
 }

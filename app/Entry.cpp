@@ -40,7 +40,7 @@ Options ParseOptions(int argc, char** argv) {
 
 }  // namespace
 
-int RunLauncher(int argc, char** argv) {
+int RunLauncher(int argc, char** argv, const DesktopHostFactory& desktop) {
     const Options options = ParseOptions(argc, argv);
     if (!options.home.empty()) {
         std::error_code ignored;
@@ -48,30 +48,45 @@ int RunLauncher(int argc, char** argv) {
         SetProgramFolder(Utf8Path(options.home));
     }
 
-    // Until the window arrives every run speaks the line protocol; stdout then carries only
-    // messages for the page, so console lines go to stderr.
-    if (!options.headless) {
-        std::fprintf(stderr, "[Lumivale] 此版本没有窗口界面，以 --headless 方式运行。\n");
-    }
-    SetConsoleLogToStderr(true);
-
     auto loop = std::make_shared<UiLoop>();
-    auto host = StdioHost::OnStandardStreams(loop, [](const std::string& line) { ConsoleLog(line); });
+    std::shared_ptr<MainWindow> window;
+    std::shared_ptr<WebViewHost> view;
+    if (!options.headless) {
+        auto opened = desktop ? desktop(loop, [](const std::string& line) { ConsoleLog(line); })
+                              : std::nullopt;
+        if (opened) {
+            window = opened->window;
+            view = opened->view;
+        } else {
+            std::fputs(desktop ? "[Lumivale] 无法打开图形显示，以 --headless 方式运行。\n"
+                                         : "[Lumivale] 此版本没有窗口界面，以 --headless 方式运行。\n",
+                       stderr);
+        }
+    }
+    if (!window) {
+        // The line protocol: stdout carries only messages for the page, so console lines go
+        // to stderr.
+        SetConsoleLogToStderr(true);
+        auto host =
+            StdioHost::OnStandardStreams(loop, [](const std::string& line) { ConsoleLog(line); });
+        window = host;
+        view = host;
+    }
 
     SingleInstance instance(ProgramFolder());
     if (!instance.IsFirst()) {
         instance.WakeFirst();
-        host->ShowMessage("启动器已在运行中，请查看任务栏。", kCaption, MessageKind::Information);
+        window->ShowMessage("启动器已在运行中，请查看任务栏。", kCaption, MessageKind::Information);
         return 0;
     }
 
-    App app(loop, host, host);
+    App app(loop, window, view);
     if (!app.Init()) {
-        host->ShowMessage("启动器初始化失败，请检查 WebView2 运行时是否已安装。", kCaption,
+        window->ShowMessage("启动器初始化失败，请检查 WebView2 运行时是否已安装。", kCaption,
                           MessageKind::Error);
         return 1;
     }
-    instance.ListenForWake([loop, host] { loop->Post([host] { host->Raise(); }); });
+    instance.ListenForWake([loop, window] { loop->Post([window] { window->Raise(); }); });
     loop->Run();
     return 0;
 }

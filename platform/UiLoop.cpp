@@ -38,6 +38,13 @@ bool UiLoop::RunOne(std::unique_lock<std::mutex>& lock) {
 
 void UiLoop::Run() {
     std::unique_lock lock(mutex_);
+    if (run_) {
+        if (closed_) return;
+        auto run = run_;
+        lock.unlock();
+        run();
+        return;
+    }
     while (!closed_) {
         ready_.wait(lock, [this] { return closed_ || !tasks_.empty(); });
         while (RunOne(lock)) {
@@ -53,12 +60,15 @@ void UiLoop::RunPending() {
 
 void UiLoop::Quit() {
     std::deque<Task> dropped;
+    std::function<void()> quit;
     {
         std::lock_guard lock(mutex_);
         closed_ = true;
         dropped.swap(tasks_);
+        quit = quit_;
     }
     ready_.notify_all();
+    if (quit) quit();
 }
 
 bool UiLoop::IsClosed() const {
@@ -69,6 +79,13 @@ bool UiLoop::IsClosed() const {
 void UiLoop::SetWakeHook(std::function<void()> wake) {
     std::lock_guard lock(mutex_);
     wake_ = std::move(wake);
+}
+
+void UiLoop::SetDriver(Driver driver) {
+    std::lock_guard lock(mutex_);
+    run_ = std::move(driver.run);
+    quit_ = std::move(driver.quit);
+    wake_ = std::move(driver.wake);
 }
 
 }  // namespace lumivale

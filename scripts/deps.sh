@@ -6,10 +6,12 @@ set -euo pipefail
 # Everything the build configures against (the tests and the benchmark are part of it).
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
-  googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libarchive-dev)
-# What running the tests needs on top: a real JDK, openssl to make test certificates, and node
-# with Chromium for the UI page tests.
-test_packages=(openjdk-17-jdk-headless openssl nodejs chromium)
+  googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libarchive-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev)
+# What running the tests needs on top: a real JDK, openssl to make test certificates, an X
+# server, screenshots and a Chinese font for the window test, and node with Chromium for the UI
+# page tests.
+test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick fonts-wqy-microhei nodejs chromium)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -225,10 +225,13 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
         // The renewal's answer and the page load arrive in either order.
         launcher.Send(R"({"type":"host:loaded"})");
         std::set<std::string> account;
-        for (int i = 0; i < 6 && account.size() < 2; ++i) {
+        int reports = 0;
+        for (int i = 0; i < 6; ++i) {  // the two account events and the four system reports
             const std::string line = launcher.Next();
             if (line.find(R"("type":"sys:)") == std::string::npos) account.insert(line);
+            else ++reports;
         }
+        EXPECT_EQ(reports, 4);
         EXPECT_EQ(account, (std::set<std::string>{
                                R"({"type":"yggdrasil:restored","name":"Alex_K","profiles":)" + stored +
                                    R"(,"profile":)" + alex + "}",

@@ -1,0 +1,157 @@
+// The real window on a private X server: the sign-in side panel docked to the right of the main
+// window, the site's page inside it, and the redirect finishing the sign-in.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "Subprocess.h"
+#include "TempHome.h"
+#include "TestHttpServer.h"
+
+namespace lumivale::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kXvfb = "/usr/bin/Xvfb";
+
+// Runs a command and returns what it printed.
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        ::pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+std::string Pixel(const std::filesystem::path& shot, int x, int y) {
+    return Capture("convert '" + shot.string() + "' -format '%[pixel:p{" + std::to_string(x) + "," +
+                   std::to_string(y) + "}]' info:");
+}
+
+// Polls `ready` (a bound on a hang, not a measurement of time).
+template <typename Ready>
+bool WaitFor(Ready ready, std::chrono::milliseconds limit = 120s) {
+    for (auto waited = 0ms; waited < limit; waited += 100ms) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return ready();
+}
+
+TestReply Page(std::string html) {
+    TestReply reply = TestReply::Ok(std::move(html));
+    reply.contentType = "text/html; charset=utf-8";
+    return reply;
+}
+
+TestReply Json(std::string body) {
+    TestReply reply = TestReply::Ok(std::move(body));
+    reply.contentType = "application/json; charset=utf-8";
+    return reply;
+}
+
+// The launcher's page for this test: asks for the sign-in once, closes the window once the
+// launcher announces the signed-in account.
+constexpr const char* kLauncherPage = R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"><script>
+var webview = window.chrome.webview;
+webview.addEventListener('message', function (event) {
+  if (event.data.type === 'sys:config' && !localStorage.getItem('asked')) {
+    localStorage.setItem('asked', '1');
+    webview.postMessage(JSON.stringify({ type: 'oauth:login' }));
+  }
+  if (event.data.type === 'yggdrasil:success') {
+    webview.postMessage(JSON.stringify({ type: 'window', action: 'close' }));
+  }
+});
+</script></head><body style="margin:0;background:rgb(255,240,246)"></body></html>)HTML";
+
+// The site's sign-in page: one flat colour; it goes on to the approval once the test says so.
+constexpr const char* kAuthorizePage = R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"></head>
+<body style="margin:0;height:100vh;background:rgb(0,200,120)"><script>
+setInterval(function () {
+  fetch('/oauth/go').then(function (r) { if (r.status === 200) location.href = '/oauth/approve'; });
+}, 200);
+</script></body></html>)HTML";
+
+TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
+    if (!std::filesystem::exists(kXvfb)) GTEST_SKIP() << "Xvfb is not installed";
+    Subprocess xserver(kXvfb, {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+    const std::string display = ":" + xserver.ReadLine(60s).value_or("");
+    ASSERT_NE(display, ":");
+
+    TempHome home;
+    const std::filesystem::path temp = home.root() / "tmp";
+    std::filesystem::create_directories(temp);
+    WriteFile(home.root() / "page.html", kLauncherPage);
+
+    TestHttpServer site;
+    std::atomic<bool> approved{false};
+    site.Serve("/oauth/authorize", Page(kAuthorizePage));
+    site.Handle("/oauth/go", [&](const TestRequest&) {
+        return approved ? TestReply::Ok("go") : TestReply::Status(204);
+    });
+    site.Serve("/oauth/approve", TestReply::Redirect(302, "lumivale://oauth/callback?code=panel-c0de&state=7"));
+    site.Serve("/oauth/token", Json(R"({"access_token":"panel-tok","token_type":"Bearer"})"));
+    site.Serve("/api/user", Json(R"({"id":"u-panel","email":"","username":"lin"})"));
+
+    Subprocess launcher(LUMIVALE_EXE, {"--home", home.program().string()},
+                        {"DISPLAY=" + display, "XDG_DATA_HOME=" + home.data().string(),
+                         "TMPDIR=" + temp.string(), "LUMIVALE_LITTLESKIN_BASE=" + site.base(),
+                         "LUMIVALE_UI_PAGE=" + (home.root() / "page.html").string()});
+
+    // The panel shows the site's page, which keeps asking whether to go on.
+    ASSERT_TRUE(WaitFor([&] { return site.CountOf("/oauth/go") >= 2; })) << "the panel never showed the site";
+    const auto authorize = site.Requests().front();
+    EXPECT_EQ(authorize.path, "/oauth/authorize");
+    EXPECT_EQ(authorize.query,
+              "client_id=0000&redirect_uri=lumivale%3A%2F%2Foauth%2Fcallback&response_type=code"
+              "&scope=User.Read+Yggdrasil.PlayerProfiles.Read+Yggdrasil.MinecraftToken.Create");
+
+    // The main window fills the screen at 0,0; the panel covers its right 460 pixels.
+    const std::filesystem::path shot = std::filesystem::path(LUMIVALE_ARTIFACTS) / "lumivale-auth-panel.png";
+    std::filesystem::create_directories(shot.parent_path());
+    const int left = 1280 - 460;
+    const bool painted = WaitFor([&] {
+        Capture("DISPLAY=" + display + " import -window root '" + shot.string() + "'");
+        return Pixel(shot, left + 230, 400) == "srgb(0,200,120)";
+    }, 60s);
+    std::printf("auth panel screenshot: %s\n", shot.c_str());
+    EXPECT_TRUE(painted) << "the site's page is not in the panel";
+    EXPECT_EQ(Pixel(shot, 400, 400), "srgb(255,240,246)") << "the launcher's page left of the panel";
+    EXPECT_EQ(Pixel(shot, left + 440, 24), "srgb(40,26,70)") << "the header band";
+    EXPECT_EQ(Pixel(shot, left + 2, 46), "srgb(40,26,70)") << "the header band";
+    EXPECT_EQ(Pixel(shot, left + 230, 47 + 2), "srgb(0,200,120)") << "the web view starts below the band";
+    EXPECT_EQ(Pixel(shot, left + 230, 800 - 10), "srgb(26,16,48)") << "the panel's own background below the view";
+    EXPECT_NE(Pixel(shot, left + 14 + 38, 8 + 16), "srgb(40,26,70)") << "the back button";
+    const std::string titleColours = Capture("convert '" + shot.string() + "' -crop 120x24+" +
+                                             std::to_string(left + 100) + "+12 -format %k info:");
+    EXPECT_GT(std::atoi(titleColours.c_str()), 2) << "the title text";
+
+    // The site approves: its redirect to the launcher's scheme closes the panel, the code is
+    // exchanged, and the reloaded page hears of the signed-in account (and closes the window).
+    approved = true;
+    EXPECT_EQ(launcher.Wait(120s), 0);
+    ASSERT_EQ(site.CountOf("/oauth/token"), 1);
+    for (const auto& request : site.Requests()) {
+        if (request.path == "/oauth/token") {
+            EXPECT_NE(request.body.find("&code=panel-c0de&"), std::string::npos) << request.body;
+        }
+    }
+    const std::string store = ReadFile(home.store());
+    EXPECT_NE(store.find(R"("access_token": "panel-tok")"), std::string::npos) << store;
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2Auth"));
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2"));
+}
+
+}  // namespace
+}  // namespace lumivale::test

@@ -12,15 +12,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-std::string Quoted(std::string_view key) {
-    std::string pattern;
-    pattern.reserve(key.size() + 2);
-    pattern += '"';
-    pattern += key;
-    pattern += '"';
-    return pattern;
-}
-
 // The error of an answer without an access token: its "errorMessage", else its "error", else
 // the fallback.
 std::string ErrorOf(std::string_view response, const char* fallback) {
@@ -121,7 +112,7 @@ std::string PostJson(const std::string& url, const std::string& body,
 }
 
 std::string ReadObjectField(std::string_view text, std::string_view key) {
-    const std::size_t keyAt = text.find(Quoted(key));
+    const std::size_t keyAt = text.find('"' + std::string(key) + '"');
     if (keyAt == std::string_view::npos) return {};
     const std::size_t colon = text.find(':', keyAt + key.size() + 2);
     if (colon == std::string_view::npos) return {};

@@ -5,23 +5,20 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <regex>
 #include <thread>
 
 #include "BackendServer.h"
-#include "Hash.h"
 #include "Subprocess.h"
 #include "TempHome.h"
+#include "TestJava.h"
 #include "TestHttpServer.h"
-#include "ZipWriter.h"
 
 namespace lumivale::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 
 constexpr const char* kGameSource = R"(public class Game {
     public static void main(String[] args) throws Exception {
@@ -38,18 +35,6 @@ constexpr const char* kGameSource = R"(public class Game {
     }
 }
 )";
-
-std::string RandomBytes(std::size_t size) {
-    std::mt19937_64 random(42);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) b = static_cast<char>(random());
-    return bytes;
-}
-
-std::string ZipBytes(const fs::path& scratch, const std::vector<std::pair<std::string, std::string>>& entries) {
-    WriteZip(scratch, entries);
-    return ReadFile(scratch);
-}
 
 // Every process whose command line names `marker`.
 std::vector<std::string> ProcessesNaming(const std::string& marker) {
@@ -71,18 +56,14 @@ std::vector<std::string> ProcessesNaming(const std::string& marker) {
 class GameLaunchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(fs::path(kJdk) / "bin" / "javac")) GTEST_SKIP() << "no JDK 17 here";
+        if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
         gameDir_ = home_.program() / ".minecraft";
         core_ = gameDir_ / "versions" / "1.20.1";
 
         // The game: Game.class in a jar made large enough to count as a core.
         const fs::path build = home_.root() / "build";
-        WriteFile(build / "Game.java", kGameSource);
-        const std::string javac = std::string(kJdk) + "/bin/javac -d '" + build.string() + "' '" +
-                                  (build / "Game.java").string() + "'";
-        ASSERT_EQ(std::system(javac.c_str()), 0);
-        WriteZip(core_ / "1.20.1.jar",
-                 {{"Game.class", ReadFile(build / "Game.class")}, {"padding.bin", RandomBytes(11u << 20)}});
+        ASSERT_TRUE(CompileJava(build, {{"Game", kGameSource}}));
+        WriteFile(core_ / "1.20.1.jar", CoreJarBytes(build / "core.jar", ReadFile(build / "Game.class")));
 
         library_ = ZipBytes(build / "lib.jar", {{"com/example/Lib.txt", "library"}});
         client_ = ZipBytes(build / "client.jar", {{"net/minecraft/Client.txt", "the real client"}});
@@ -103,7 +84,7 @@ protected:
     }
 
     void WriteVersionJson(const std::string& extraArguments) {
-        const std::string clientSha1 = Sha1HexOfFileBytes(client_);
+        const std::string clientSha1 = Sha1OfBytes(client_);
         WriteFile(core_ / "1.20.1.json", R"({"id":"1.20.1","type":"release","mainClass":"Game",)"
                   R"("minecraftArguments":"--username ${auth_player_name} --accessToken ${auth_access_token} )" +
                   extraArguments + R"(",)"
@@ -114,14 +95,6 @@ protected:
                   official_.Url("/maven2/com/example/lib/1.0/lib-1.0.jar") + R"("}}}]})");
     }
 
-    static std::string Sha1HexOfFileBytes(const std::string& bytes) {
-        const fs::path scratch = fs::temp_directory_path() / "lumivale-sha1-scratch";
-        WriteFile(scratch, bytes);
-        const std::string sha1 = Sha1HexOfFile(scratch.string());
-        fs::remove(scratch);
-        return sha1;
-    }
-
     std::unique_ptr<Subprocess> Start(std::string backendBase = "http://127.0.0.1:9") {
         return std::make_unique<Subprocess>(
             LUMIVALE_EXE, std::vector<std::string>{"--headless", "--home", home_.program().string()},
@@ -129,7 +102,7 @@ protected:
                                      // The stored sign-in's renewal and the backend stay on loopback.
                                      "LUMIVALE_LITTLESKIN_BASE=http://127.0.0.1:9",
                                      "LUMIVALE_BACKEND_BASE=" + backendBase,
-                                     "JAVA_HOME=" + std::string(kJdk),
+                                     "JAVA_HOME=" + std::string(kTestJdk),
                                      "LUMIVALE_MIRROR_BASE=" + mirror_.Url("/"),
                                      "LUMIVALE_OFFICIAL_DATA_BASE=" + official_.Url("/data/"),
                                      "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official_.Url("/maven2/"),

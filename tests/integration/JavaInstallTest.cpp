@@ -3,11 +3,9 @@
 // them, and a game core that needs Java 21 launched with the runtime it installed.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <memory>
-#include <random>
 #include <regex>
 
 #include "BackendServer.h"
@@ -16,7 +14,7 @@
 #include "TarWriter.h"
 #include "TempHome.h"
 #include "TestHttpServer.h"
-#include "ZipWriter.h"
+#include "TestJava.h"
 
 namespace lumivale::test {
 namespace {
@@ -24,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = TarEntry::Kind;
 
-constexpr const char* kJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 
 constexpr const char* kGameSource = R"(public class Game {
     public static void main(String[] args) {
@@ -38,14 +35,7 @@ std::string Java21Script() {
     return std::string("#!/bin/sh\nif [ \"$1\" = \"-version\" ]; then\n"
                        "  echo 'openjdk version \"21.0.2\" 2024-01-16' >&2\n"
                        "  echo 'OpenJDK Runtime Environment (build 21.0.2+13-58)' >&2\n  exit 0\nfi\n"
-                       "exec ") + kJdk + "/bin/java \"$@\"\n";
-}
-
-std::string Noise(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
+                       "exec ") + kTestJdk + "/bin/java \"$@\"\n";
 }
 
 std::string TarGzBytes(const fs::path& scratch, const std::vector<TarEntry>& entries) {
@@ -62,17 +52,17 @@ protected:
         const fs::path scratch = s.home.root() / "scratch.tar.gz";
         s.packages.Serve("/jdk21.tar.gz",
                          TestReply::Ok(TarGzBytes(scratch, {TarEntry::File("bin/java", Java21Script(), 0755),
-                                                            TarEntry::File("lib/modules", Noise(2u << 20, 1))})));
-        s.packages.Serve("/corrupt.tar.gz", TestReply::Ok(Noise(50000, 2)));
+                                                            TarEntry::File("lib/modules", RandomBytes(2u << 20, 1))})));
+        s.packages.Serve("/corrupt.tar.gz", TestReply::Ok(RandomBytes(50000, 2)));
         s.packages.Serve("/escape.tar.gz", TestReply::Ok(TarGzBytes(
                                                scratch, {TarEntry::File("bin/java", Java21Script(), 0755),
                                                          TarEntry::File("../../escaped.txt", "written outside")})));
-        TestReply cut = TestReply::Ok(Noise(200000, 3));
+        TestReply cut = TestReply::Ok(RandomBytes(200000, 3));
         cut.cutAfter = 1000;
         s.packages.Serve("/cut.tar.gz", cut);
         s.packages.Handle("/slow.tar.gz", [](const TestRequest&) {
             shared_->release.wait();
-            return TestReply::Ok(Noise(1000, 4));
+            return TestReply::Ok(RandomBytes(1000, 4));
         });
 
         // The operator fills the catalogue with the backend's own command, then it serves.
@@ -106,7 +96,7 @@ protected:
     std::unique_ptr<Subprocess> Start(const std::string& backendBase) {
         return std::make_unique<Subprocess>(
             LUMIVALE_EXE, std::vector<std::string>{"--headless", "--home", home_.program().string()},
-            std::vector<std::string>{"XDG_DATA_HOME=" + home_.data().string(), "JAVA_HOME=" + std::string(kJdk),
+            std::vector<std::string>{"XDG_DATA_HOME=" + home_.data().string(), "JAVA_HOME=" + std::string(kTestJdk),
                                      "TMPDIR=" + temp().string(), "LUMIVALE_BACKEND_BASE=" + backendBase});
     }
     fs::path temp() const { return home_.root() / "tmp"; }
@@ -152,14 +142,12 @@ protected:
 JavaInstallTest::Shared* JavaInstallTest::shared_ = nullptr;
 
 TEST_F(JavaInstallTest, TheListedRuntimeIsInstalledListedAndRunsACoreThatNeedsJava21) {
-    if (!fs::exists(fs::path(kJdk) / "bin" / "javac")) GTEST_SKIP() << "no JDK 17 here";
+    if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     // A core of 1.21, which needs Java 21; the machine has only 17.
     const fs::path core = home_.program() / ".minecraft" / "versions" / "1.21";
     const fs::path build = home_.root() / "build";
-    WriteFile(build / "Game.java", kGameSource);
-    const std::string javac = std::string(kJdk) + "/bin/javac -d '" + build.string() + "' '" + (build / "Game.java").string() + "'";
-    ASSERT_EQ(std::system(javac.c_str()), 0);
-    WriteZip(core / "1.21.jar", {{"Game.class", ReadFile(build / "Game.class")}, {"padding.bin", Noise(11u << 20, 5)}});
+    ASSERT_TRUE(CompileJava(build, {{"Game", kGameSource}}));
+    WriteFile(core / "1.21.jar", CoreJarBytes(build / "core.jar", ReadFile(build / "Game.class"), 5));
     WriteFile(core / "1.21.json", R"({"id":"1.21","type":"release","mainClass":"Game","minecraftArguments":"--demo"})");
     WriteFile(home_.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\nselected_core=" + core.string() + "\n");
 
@@ -205,7 +193,7 @@ TEST_F(JavaInstallTest, TheListedRuntimeIsInstalledListedAndRunsACoreThatNeedsJa
         << ::testing::PrintToString(launchLines);
     const std::string gameLog = ReadFile(home_.program() / "log" / "MC启动诊断.log");
     EXPECT_NE(gameLog.find(java.string()), std::string::npos) << gameLog;
-    EXPECT_NE(gameLog.find("GAME RAN ON " + std::string(kJdk)), std::string::npos) << gameLog;
+    EXPECT_NE(gameLog.find("GAME RAN ON " + std::string(kTestJdk)), std::string::npos) << gameLog;
 
     // Picking its bin folder by hand names the same runtime: still listed once, now chosen.
     launcher->Send(R"({"type":"java:browse"})");

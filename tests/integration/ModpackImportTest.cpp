@@ -5,22 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <regex>
 
 #include <nlohmann/json.hpp>
 
 #include "BackendServer.h"
-#include "Hash.h"
 #include "HttpTransport.h"
 #include "Subprocess.h"
 #include "TempHome.h"
 #include "TestHttpServer.h"
+#include "TestJava.h"
 #include "ZipWriter.h"
 
 namespace lumivale::test {
@@ -29,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 
-constexpr const char* kJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 constexpr const char* kVersion = "1.20.1";
 constexpr const char* kForge = "47.2.0";
 constexpr const char* kForgeId = "1.20.1-forge-47.2.0";
@@ -76,26 +73,6 @@ public class Installer {
 }
 )";
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937_64 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) b = static_cast<char>(random());
-    return bytes;
-}
-
-std::string Sha1Of(const std::string& bytes) {
-    const fs::path scratch = fs::temp_directory_path() / ("lumivale-sha1-" + std::to_string(::getpid()));
-    WriteFile(scratch, bytes);
-    const std::string sha1 = Sha1HexOfFile(scratch.string());
-    fs::remove(scratch);
-    return sha1;
-}
-
-std::string ZipBytes(const fs::path& scratch, const std::vector<std::pair<std::string, std::string>>& entries) {
-    WriteZip(scratch, entries);
-    return ReadFile(scratch);
-}
-
 // Every regular file below `root` whose name is `name`.
 std::vector<fs::path> FilesNamed(const fs::path& root, const std::string& name) {
     std::vector<fs::path> found;
@@ -113,27 +90,22 @@ struct Event {
 class ModpackImportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(fs::path(kJdk) / "bin" / "javac")) GTEST_SKIP() << "no JDK 17 here";
+        if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
         gameDir_ = home_.program() / ".minecraft";
         build_ = home_.root() / "build";
-        WriteFile(build_ / "Game.java", kGameSource);
-        WriteFile(build_ / "Installer.java", kInstallerSource);
-        const std::string javac = std::string(kJdk) + "/bin/javac -d '" + build_.string() + "' '" +
-                                  (build_ / "Game.java").string() + "' '" + (build_ / "Installer.java").string() + "'";
-        ASSERT_EQ(std::system(javac.c_str()), 0);
+        ASSERT_TRUE(CompileJava(build_, {{"Game", kGameSource}, {"Installer", kInstallerSource}}));
 
         // The vanilla client: the test game, large enough to count as a core.
-        client_ = ZipBytes(build_ / "client.jar", {{"Game.class", ReadFile(build_ / "Game.class")},
-                                                   {"padding.bin", RandomBytes(11u << 20, 1)}});
+        client_ = CoreJarBytes(build_ / "client.jar", ReadFile(build_ / "Game.class"), 1);
         mirror_.Serve("/v1/objects/client.jar", TestReply::Ok(client_));
         mirror_.Serve("/libraries/com/example/lib/1.0/lib-1.0.jar", TestReply::Ok("library one"));
         mirror_.Serve("/libraries/com/example/lib/2.0/lib-2.0.jar", TestReply::Ok("library two"));
         const json index = {{"objects",
-                             {{"icons/a.png", {{"hash", Sha1Of("asset a")}, {"size", 7}}},
-                              {"lang/b.json", {{"hash", Sha1Of("asset b")}, {"size", 7}}}}}};
+                             {{"icons/a.png", {{"hash", Sha1OfBytes("asset a")}, {"size", 7}}},
+                              {"lang/b.json", {{"hash", Sha1OfBytes("asset b")}, {"size", 7}}}}}};
         mirror_.Serve("/indexes/test.json", TestReply::Ok(index.dump()));
         for (const char* asset : {"asset a", "asset b"}) {
-            const std::string hash = Sha1Of(asset);
+            const std::string hash = Sha1OfBytes(asset);
             mirror_.Serve("/assets/" + hash.substr(0, 2) + "/" + hash, TestReply::Ok(asset));
         }
         vanilla_ = {{"id", kVersion},
@@ -143,7 +115,7 @@ protected:
                     {"mainClass", "net.minecraft.client.main.Main"},
                     {"minecraftArguments", "--username ${auth_player_name} --version ${version_name}"},
                     {"assetIndex", {{"id", "test"}, {"url", mirror_.Url("/indexes/test.json")}}},
-                    {"downloads", {{"client", {{"sha1", Sha1Of(client_)}, {"url", official_.Url("/data/v1/objects/client.jar")}}}}},
+                    {"downloads", {{"client", {{"sha1", Sha1OfBytes(client_)}, {"url", official_.Url("/data/v1/objects/client.jar")}}}}},
                     {"libraries", json::array({LibraryJson("1.0")})}};
         mirror_.Handle("/version/1.20.1/json", [this](const TestRequest&) {
             gate_.wait();
@@ -258,7 +230,7 @@ protected:
 
     std::unique_ptr<Subprocess> Start() {
         std::vector<std::string> env{"XDG_DATA_HOME=" + home_.data().string(),
-                                     "JAVA_HOME=" + std::string(kJdk),
+                                     "JAVA_HOME=" + std::string(kTestJdk),
                                      "LUMIVALE_MIRROR_BASE=" + mirror_.Url("/"),
                                      "LUMIVALE_OFFICIAL_DATA_BASE=" + official_.Url("/data/"),
                                      "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official_.Url("/maven2/"),
@@ -534,11 +506,11 @@ TEST_F(ModpackImportTest, ModrinthPackChecksEveryFileAndRefusesOtherLoaders) {
     json index = json::parse(ReadFile(fs::path(LUMIVALE_FIXTURES) / "modpacks/modrinth.index.json"));
     index["name"] = "Rinth Pack";
     index["dependencies"] = {{"minecraft", kVersion}};
-    index["files"] = {file("mods/good.jar", "/cdn/good.jar", Sha1Of(good)),
-                      file("mods/bad.jar", "/cdn/bad.jar", Sha1Of("what the index promised")),
-                      file("resourcepacks/pack.zip", "/cdn/pack.zip", Sha1Of("resource pack")),
-                      file("../../escape.jar", "/cdn/escape.jar", Sha1Of("escaped")),
-                      file("mods/server.jar", "/cdn/server.jar", Sha1Of("server only"), "unsupported")};
+    index["files"] = {file("mods/good.jar", "/cdn/good.jar", Sha1OfBytes(good)),
+                      file("mods/bad.jar", "/cdn/bad.jar", Sha1OfBytes("what the index promised")),
+                      file("resourcepacks/pack.zip", "/cdn/pack.zip", Sha1OfBytes("resource pack")),
+                      file("../../escape.jar", "/cdn/escape.jar", Sha1OfBytes("escaped")),
+                      file("mods/server.jar", "/cdn/server.jar", Sha1OfBytes("server only"), "unsupported")};
     const fs::path pack = home_.root() / "packs" / "rinth.mrpack";
     WriteZip(pack, {{"modrinth.index.json", index.dump()},
                     {"overrides/config/common.cfg", "common"},

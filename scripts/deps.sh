@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a step needs, only those that are missing.
-# Usage: scripts/deps.sh build|test
+# Usage: scripts/deps.sh build|run|test   (run includes build, test includes run)
 set -euo pipefail
+step=${1:-build}
 
 # Everything the build configures against (the tests and the benchmark are part of it).
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libarchive-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev)
+# What the running launcher needs on top: the certificate store every HTTPS request checks
+# against (only a recommendation of libcurl), and a font that has the page's Chinese texts.
+run_packages=(ca-certificates fonts-wqy-microhei)
 # What running the tests needs on top: a real JDK, openssl to make test certificates, an X
-# server, screenshots and a Chinese font for the window test, and node with Chromium for the UI
-# page tests.
-test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick fonts-wqy-microhei nodejs chromium)
+# server and screenshots for the window test, and node with Chromium for the UI page tests.
+test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium)
 
 packages=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then
-  packages+=("${test_packages[@]}")
-fi
+case "$step" in
+  build) ;;
+  run) packages+=("${run_packages[@]}") ;;
+  test) packages+=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,13 +31,22 @@ for package in "${packages[@]}"; do
   fi
 done
 # npm ships inside some nodejs builds; Debian's own nodejs needs the separate package.
-if [ "${1:-build}" = test ] && ! command -v npm >/dev/null 2>&1; then
+if [ "$step" = test ] && ! command -v npm >/dev/null 2>&1; then
   missing+=(npm)
 fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+install="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=""
+elif command -v sudo >/dev/null 2>&1; then
+  sudo="sudo"
+else
+  echo "These Debian packages are missing: ${missing[*]}" >&2
+  echo "Install them as root, then run this command again:" >&2
+  echo "  su -c 'apt-get update && $install'" >&2
+  exit 1
+fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+$sudo env DEBIAN_FRONTEND=noninteractive $install

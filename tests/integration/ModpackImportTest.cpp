@@ -503,7 +503,7 @@ TEST_F(ModpackImportTest, ModrinthPackChecksEveryFileAndRefusesOtherLoaders) {
                     {"env", {{"client", client}, {"server", "required"}}},
                     {"hashes", {{"sha1", sha1}, {"sha512", "ignored"}}}, {"fileSize", 1}};
     };
-    json index = json::parse(ReadFile(fs::path(LUMIVALE_FIXTURES) / "modpacks/modrinth.index.json"));
+    json index = json::parse(ReadFile(fs::path(LUMIVALE_TEST_DATA) / "modpacks/modrinth.index.json"));
     index["name"] = "Rinth Pack";
     index["dependencies"] = {{"minecraft", kVersion}};
     index["files"] = {file("mods/good.jar", "/cdn/good.jar", Sha1OfBytes(good)),
@@ -517,7 +517,7 @@ TEST_F(ModpackImportTest, ModrinthPackChecksEveryFileAndRefusesOtherLoaders) {
                     {"client-overrides/config/common.cfg", "client"},
                     {"client-overrides/options.txt", "options"}});
     const fs::path fabric = home_.root() / "packs" / "fabric.mrpack";
-    WriteZip(fabric, {{"modrinth.index.json", ReadFile(fs::path(LUMIVALE_FIXTURES) / "modpacks/modrinth.index.json")}});
+    WriteZip(fabric, {{"modrinth.index.json", ReadFile(fs::path(LUMIVALE_TEST_DATA) / "modpacks/modrinth.index.json")}});
 
     auto launcher = Start();
     launcher->Send(json{{"type", "modpack:drop"}, {"path", fabric.string()}}.dump());

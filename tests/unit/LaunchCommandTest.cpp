@@ -19,8 +19,8 @@
 #include "VersionManifest.h"
 #include "ZipWriter.h"
 
-#ifndef LUMIVALE_FIXTURES
-#error "LUMIVALE_FIXTURES must name the shared fixtures folder"
+#ifndef LUMIVALE_TEST_DATA
+#error "LUMIVALE_TEST_DATA must name the fixtures folder"
 #endif
 
 namespace lumivale {
@@ -131,7 +131,7 @@ protected:
         test::WriteFile(root() / "versions" / id / (id + ".jar"), "jar");
     }
     void installFixture(const std::string& id) const {
-        installVersion(id, loadJsonFile(std::string(LUMIVALE_FIXTURES) + "/versions/" + id + ".json"));
+        installVersion(id, loadJsonFile(std::string(LUMIVALE_TEST_DATA) + "/versions/" + id + ".json"));
     }
     void touchLibrary(const std::string& relative) const { test::WriteFile(lib(relative), "jar"); }
     void zipLibrary(const std::string& relative,

@@ -33,7 +33,7 @@ std::vector<std::string> FilesBelow(const fs::path& root) {
 }
 
 json Fixture(const std::string& name) {
-    return json::parse(ReadFile(fs::path(LUMIVALE_FIXTURES) / name));
+    return json::parse(ReadFile(fs::path(LUMIVALE_TEST_DATA) / name));
 }
 
 TEST(ModpackZip, NamesThatWouldLeaveTheFolderAreRefused) {
@@ -97,7 +97,7 @@ TEST(ModpackPlanReading, CurseForgeManifestAndEveryRefusal) {
     };
     std::string error;
     const ModpackPlan nomi =
-        plan({{"manifest.json", ReadFile(fs::path(LUMIVALE_FIXTURES) / "modpacks/curseforge-manifest-nomi-ceu.json")}},
+        plan({{"manifest.json", ReadFile(fs::path(LUMIVALE_TEST_DATA) / "modpacks/curseforge-manifest-nomi-ceu.json")}},
              error);
     EXPECT_EQ(nomi.name, "nomi-ceu") << error;
     EXPECT_EQ(nomi.gameVersion, "1.12.2");
@@ -146,7 +146,7 @@ TEST(ModpackPlanReading, CurseForgeManifestAndEveryRefusal) {
 }
 
 TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureAndLoadersWeCannotInstall) {
-    const std::string fixture = ReadFile(fs::path(LUMIVALE_FIXTURES) / "modpacks/modrinth.index.json");
+    const std::string fixture = ReadFile(fs::path(LUMIVALE_TEST_DATA) / "modpacks/modrinth.index.json");
     ModrinthIndex index;
     std::string error;
     ASSERT_TRUE(ParseModrinthIndex(fixture, index, error)) << error;

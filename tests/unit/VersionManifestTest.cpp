@@ -13,8 +13,8 @@
 #include "TempHome.h"
 #include "VersionManifest.h"
 
-#ifndef LUMIVALE_FIXTURES
-#error "LUMIVALE_FIXTURES must name the shared fixtures folder"
+#ifndef LUMIVALE_TEST_DATA
+#error "LUMIVALE_TEST_DATA must name the fixtures folder"
 #endif
 
 namespace lumivale {
@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 json Fixture(const std::string& id) {
-    return loadJsonFile(std::string(LUMIVALE_FIXTURES) + "/versions/" + id + ".json");
+    return loadJsonFile(std::string(LUMIVALE_TEST_DATA) + "/versions/" + id + ".json");
 }
 
 class VersionManifestTest : public ::testing::Test {

@@ -110,7 +110,7 @@ class ModpackImportTest : public ::testing::Test {
         mirror_.Serve("/libraries/com/example/lib/1.0/lib-1.0.jar", TestReply::Ok("library one"));
         // Assets: two objects, one the mirror lacks, a hash that would climb out to the program folder.
         json objects = {{"gone", {{"hash", std::string(40, 'd')}}}, {"climbing", {{"hash", "../../evil"}}}};
-        mirror_.Serve("/evil", TestReply::Ok("evil"));
+        mirror_.Serve("/assets/../../../evil", TestReply::Ok("evil"));  // as it would be asked for
         for (const char* asset : {"asset a", "asset b"}) {
             const std::string hash = Sha1OfBytes(asset);
             objects[asset] = {{"hash", hash}, {"size", 7}};

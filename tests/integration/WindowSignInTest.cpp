@@ -1,5 +1,4 @@
-// The real window on a private X server: the sign-in side panel docked to the right of the main
-// window, the site's page inside it, and the redirect finishing the sign-in.
+// The real window on a private X server: the sign-in panel docked right, the site inside it, its redirect signing in.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,7 +20,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kXvfb = "/usr/bin/Xvfb";
 
-// Runs a command and returns what it printed.
 std::string Capture(const std::string& command) {
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -38,7 +36,7 @@ std::string Pixel(const std::filesystem::path& shot, int x, int y) {
                    std::to_string(y) + "}]' info:");
 }
 
-// Polls `ready` (a bound on a hang, not a measurement of time).
+// Polls `ready`; the limit bounds a hang, it measures nothing.
 template <typename Ready>
 bool WaitFor(Ready ready, std::chrono::milliseconds limit = 120s) {
     for (auto waited = 0ms; waited < limit; waited += 100ms) {
@@ -48,20 +46,13 @@ bool WaitFor(Ready ready, std::chrono::milliseconds limit = 120s) {
     return ready();
 }
 
-TestReply Page(std::string html) {
-    TestReply reply = TestReply::Ok(std::move(html));
-    reply.contentType = "text/html; charset=utf-8";
-    return reply;
-}
-
-TestReply Json(std::string body) {
+TestReply Typed(std::string body, const char* type) {
     TestReply reply = TestReply::Ok(std::move(body));
-    reply.contentType = "application/json; charset=utf-8";
+    reply.contentType = type;
     return reply;
 }
 
-// The launcher's page for this test: asks for the sign-in once, closes the window once the
-// launcher announces the signed-in account.
+// The launcher's page: asks for the sign-in once, closes the window once the account is signed in.
 constexpr const char* kLauncherPage = R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"><script>
 var webview = window.chrome.webview;
 webview.addEventListener('message', function (event) {
@@ -75,7 +66,7 @@ webview.addEventListener('message', function (event) {
 });
 </script></head><body style="margin:0;background:rgb(255,240,246)"></body></html>)HTML";
 
-// The site's sign-in page: one flat colour; it goes on to the approval once the test says so.
+// The site's sign-in page: one flat colour; goes on to the approval once the test says so.
 constexpr const char* kAuthorizePage = R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"></head>
 <body style="margin:0;height:100vh;background:rgb(0,200,120)"><script>
 setInterval(function () {
@@ -96,13 +87,12 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
 
     TestHttpServer site;
     std::atomic<bool> approved{false};
-    site.Serve("/oauth/authorize", Page(kAuthorizePage));
-    site.Handle("/oauth/go", [&](const TestRequest&) {
-        return approved ? TestReply::Ok("go") : TestReply::Status(204);
-    });
+    site.Serve("/oauth/authorize", Typed(kAuthorizePage, "text/html; charset=utf-8"));
+    site.Handle("/oauth/go",
+                [&](const TestRequest&) { return approved ? TestReply::Ok("go") : TestReply::Status(204); });
     site.Serve("/oauth/approve", TestReply::Redirect(302, "lumivale://oauth/callback?code=panel-c0de&state=7"));
-    site.Serve("/oauth/token", Json(R"({"access_token":"panel-tok","token_type":"Bearer"})"));
-    site.Serve("/api/user", Json(R"({"id":"u-panel","email":"","username":"lin"})"));
+    site.Serve("/oauth/token", Typed(R"({"access_token":"panel-tok","token_type":"Bearer"})", "application/json"));
+    site.Serve("/api/user", Typed(R"({"id":"u-panel","email":"","username":"lin"})", "application/json"));
 
     Subprocess launcher(LUMIVALE_EXE, {"--home", home.program().string()},
                         {"DISPLAY=" + display, "XDG_DATA_HOME=" + home.data().string(),
@@ -137,15 +127,12 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
                                              std::to_string(left + 100) + "+12 -format %k info:");
     EXPECT_GT(std::atoi(titleColours.c_str()), 2) << "the title text";
 
-    // The site approves: its redirect to the launcher's scheme closes the panel, the code is
-    // exchanged, and the reloaded page hears of the signed-in account (and closes the window).
+    // The site approves: its redirect closes the panel, the code is exchanged, the page hears of the account.
     approved = true;
     EXPECT_EQ(launcher.Wait(120s), 0);
     ASSERT_EQ(site.CountOf("/oauth/token"), 1);
     for (const auto& request : site.Requests()) {
-        if (request.path == "/oauth/token") {
-            EXPECT_NE(request.body.find("&code=panel-c0de&"), std::string::npos) << request.body;
-        }
+        if (request.path == "/oauth/token") EXPECT_NE(request.body.find("&code=panel-c0de&"), std::string::npos);
     }
     const std::string store = ReadFile(home.store());
     EXPECT_NE(store.find(R"("access_token": "panel-tok")"), std::string::npos) << store;

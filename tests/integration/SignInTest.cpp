@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -38,7 +37,7 @@ std::string Event(const std::string& type, const std::string& name, const std::s
 // The site's answer to a sign-in, chosen by the user name sent. The full one lists a role without an id and
 // nests objects in the user before its id.
 TestReply AuthenticateAnswer(const TestRequest& request) {
-    const auto user = [&](const std::string& name) { return request.body.find("\"" + name + "\"") != std::string::npos; };
+    const auto user = [&](const std::string& name) { return request.body.find('"' + name + '"') != request.body.npos; };
     if (user("full")) {
         return JsonReply(200, R"({"accessToken":"tok-full","clientToken":"not-ours","availableProfiles":[)" + kAlex +
                                   "," + Role("", "NoId") + "," + kNight + R"(],"selectedProfile":)" + kNight +
@@ -75,8 +74,8 @@ public:
     // A page load: the account report (when there is one), then the four system reports.
     std::string LoadPage() {
         Send(R"({"type":"host:loaded"})");
-        const std::string first = Next();
-        for (int i = first.starts_with(R"({"type":"sys:)"); i < 4; ++i) EXPECT_TRUE(Next().starts_with(R"({"type":"sys:)"));
+        const std::string sys = R"({"type":"sys:)", first = Next();
+        for (int i = first.starts_with(sys); i < 4; ++i) EXPECT_TRUE(Next().starts_with(sys));
         return first;
     }
     std::string SignIn(const std::string& user, const std::string& password = "pw") {
@@ -89,9 +88,8 @@ public:
     std::string Finish() {
         process_.CloseInput();
         EXPECT_EQ(process_.Wait(), 0);
-        const auto diag = home_.program() / "log" / "diag.log";
-        const std::string logs = process_.Stderr() + (std::filesystem::exists(diag) ? ReadFile(diag) : "");
-        for (const char* token : {"tok-full", "tok-renewed", "oauth-tok"}) EXPECT_EQ(logs.find(token), std::string::npos);
+        const std::string logs = process_.Stderr() + DiagLogText(home_);
+        for (const char* token : {"tok-full", "tok-renewed", "oauth-tok"}) EXPECT_EQ(logs.find(token), logs.npos);
         return process_.Stderr();
     }
 
@@ -206,14 +204,12 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
     EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
     EXPECT_TRUE(launcher.LoadPage().starts_with(R"({"type":"sys:java")"));  // nobody to report
     launcher.Finish();
-    for (const char* emptied : {"access_token", "client_token", "current_role", "current_role_id", "available_profiles"}) {
-        EXPECT_EQ(Account(home)[emptied], "") << emptied;
-    }
+    for (const char* field : {"access_token", "client_token", "current_role", "current_role_id", "available_profiles"})
+        EXPECT_EQ(Account(home)[field], "") << field;
     EXPECT_EQ(Account(home)["account_id"], "u-4711");
 }
 
-// Headless, the site's page opens in the main view and the redirect comes back as a "lumivale://" line; the
-// window sign-in test covers a code that is exchanged.
+// Headless, the site opens in the main view and its redirect comes back as a line; the window test exchanges a code.
 TEST(SignIn, OAuthRedirectsThatCarryNoUsableCodeSayWhy) {
     TempHome home;
     TestHttpServer site;
@@ -247,7 +243,6 @@ TEST(SignInTls, TheSiteIsTrustedOnlyWithItsCertificate) {
     EXPECT_TRUE(Authenticate({root, certificate.certificateFile.string()}, "a", "p").success);
     // The system store does not know the test's certificate: no answer at all.
     EXPECT_EQ(Authenticate({root, {}}, "a", "p").error, kYggNetworkFailed);
-    EXPECT_EQ(site.CountOf(kAuthenticate), 1);
     CloseHttpConnections();
 }
 

@@ -84,15 +84,17 @@ class BackendServerTest : public ::testing::Test {
     std::unique_ptr<CloudClient> clients[2];
 };
 
-TEST_F(BackendServerTest, RegisteredPlayerPlayTimeGrowsAndSurvivesRestart) {
+TEST_F(BackendServerTest, RegisteredPlayerPlayTimeGrowsAndSurvivesRestartAndThePingSaysWhetherItRuns) {
     const std::string player = "0f3c9a7be21d4c58a6e0b1d2c3f4a5b6", other = "second player/ü";
     Register(player);
     Register(other);
-    EXPECT_EQ(GetPlaytime(Client(), player, "Steve"), 0);
     EXPECT_EQ(UploadPlaytime(Client(), player, 120, 120, "Steve"), 120);
     EXPECT_EQ(Upload(player, 86400), 86520);  // a whole day is the most one upload takes
     EXPECT_EQ(Upload(other, 5), 5);  // players are kept apart
 
+    EXPECT_TRUE(Ping(Client()));
+    StopServer();
+    EXPECT_FALSE(Ping(Client()));
     StartServer();
     EXPECT_EQ(GetPlaytime(Client(), player, ""), 86520);
     EXPECT_EQ(GetPlaytime(Client(), other, ""), 5);

@@ -33,7 +33,6 @@ struct Service {
         service->Stop();
         CloseHttpConnections();
     }
-    // Waits until `pattern` matched `count` lines.
     bool WaitFor(const std::string& pattern, int count = 1) {
         const std::regex re(pattern, std::regex::multiline);
         return Eventually([&] {

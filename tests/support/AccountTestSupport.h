@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the account tests: ready-made install keys (generation is the slow part), JSON replies, the clock,
-// waiting for a condition, the diagnostic log.
+// Shared by the account tests: ready-made keys (generation is slow), JSON replies, the clock, waits, the diag log.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The real launcher window under Xvfb, in a fresh home: the page is on screen (screenshot kept as an
-# artifact), a second start wakes the first and leaves with 0, SIGTERM ends it politely, page and
-# launcher talk through window.chrome.webview (bridge_page.html), and without a display the launcher
-# falls back to the line protocol.
+# The real window under Xvfb: the page on screen (screenshot kept), a second start waking the first, a polite
+# SIGTERM, page and launcher talking through window.chrome.webview (bridge_page.html), and no display.
 # Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE SOURCE_DIR
 set -uo pipefail
 exe=$1 artifacts=$2 bridge_page=$3 source_dir=$4
@@ -26,8 +24,7 @@ black_share() { convert "$1" -fill white +opaque black -format "%[fx:1-mean]" in
 
 echo "== the page in the window"
 shot="$artifacts/lumivale-window.png"
-"$exe" --home "$work/home" >"$work/first.log" 2>&1 &
-first=$!
+"$exe" --home "$work/home" >"$work/first.log" 2>&1 & first=$!
 wait_for_line first "WebView: 页面加载完成" || fail "the page never finished loading"
 # The page paints after its load: look again until the screen shows it (many colours, little black).
 shown=no
@@ -39,18 +36,15 @@ done
 echo "screenshot: $shot ($(colours "$shot") colours, black share $(black_share "$shot"))"
 [ "$shown" = yes ] || fail "the screenshot is not the page (blank, an error box or no window)"
 
-echo "== a second start on the same home"
+echo "== a second start on the same home, then a polite end"
 "$exe" --home "$work/home" >"$work/second.log" 2>&1 &
-wait_exit $!
-code=$?
+wait_exit $!; code=$?
 [ "$code" -eq 0 ] || fail "the second start left with $code"
 grep -qF "启动器已在运行中，请查看任务栏。" "$work/second.log" || fail "the second start did not say that the launcher runs"
 wait_for_line first "SingleInstance: 另一次启动请求显示窗口" || fail "the first launcher was not woken"
 
-echo "== a polite end"
 kill -TERM "$first" || fail "the first launcher ended with the second start"
-wait_exit "$first"
-code=$?
+wait_exit "$first"; code=$?
 [ "$code" -eq 0 ] || fail "the launcher left with $code after SIGTERM"
 
 echo "== the bridge between page and launcher"
@@ -58,13 +52,11 @@ echo "== the bridge between page and launcher"
 present() { [ -f "$source_dir/ui/$1" ] && echo true || echo false; }
 sed -e "s/__EXPECT_BG__/$(present bg.png)/" -e "s/__EXPECT_LOGO__/$(present logo.png)/" "$bridge_page" >"$work/bridge.html"
 LUMIVALE_UI_PAGE="$work/bridge.html" "$exe" --home "$work/bridge" >"$work/bridge.log" 2>&1 &
-wait_exit $!
-code=$?
+wait_exit $!; code=$?
 [ "$code" -eq 0 ] || fail "the bridge page did not close the window (exit $code)"
 
 echo "== no display"
-env -u DISPLAY -u WAYLAND_DISPLAY "$exe" --home "$work/plain" </dev/null >"$work/plain.out" 2>"$work/plain.log"
-code=$?
+env -u DISPLAY -u WAYLAND_DISPLAY "$exe" --home "$work/plain" </dev/null >"$work/plain.out" 2>"$work/plain.log"; code=$?
 [ "$code" -eq 0 ] || fail "the launcher without a display left with $code"
 grep -qF "无法打开图形显示，以 --headless 方式运行。" "$work/plain.log" || fail "no note about the missing display"
 

@@ -35,15 +35,13 @@ const keepButtonTexts = (context) => context.addInitScript(() => document.addEve
 
 test('the launch button follows a real game from start to end, and stops a running one',
   { skip: !existsSync(join(JDK, 'bin', 'javac')) && 'no JDK 17' }, async () => {
-    const home = new TempHome();
-    const untilFile = join(home.root, 'game-may-end');
+    const home = new TempHome(), untilFile = join(home.root, 'game-may-end');
     prepareHome(home, untilFile);
     await withSession({ home, env: { JAVA_HOME: JDK }, beforeLoad: keepButtonTexts }, async (s, _, page) => {
       const count = (type) => s.events.filter((e) => e.type === type).length;
       // The stored sign-in comes back with the page's first load.
       assert.equal((await s.waitForEvent('yggdrasil:restored')).name, 'Steve');
       await s.waitText('#roleName', 'Steve');
-      assert.ok(await page.isVisible('#dashboard'));
 
       await page.click('#launchBtn');
       assert.deepEqual((await s.sent()).at(-1), { type: 'game:launch' });
@@ -55,15 +53,12 @@ test('the launch button follows a real game from start to end, and stops a runni
       assert.equal(await page.textContent('#sessionState'), '未启动');
       assert.ok(!(await page.isDisabled('#roleMenuBtn')));
       assert.ok(Number(await page.evaluate(() => localStorage.getItem('ls_playtotal'))) > 0, 'the session counts');
-      const texts = await page.evaluate(() => window.__buttonTexts);
-      assert.deepEqual(texts.filter((t) => ['正在校验游戏文件…', '正在准备游戏文件…', '正在启动 Minecraft 客户端…', '运行中 · 点击关闭', '启动游戏'].includes(t)),
-        ['启动游戏', '正在校验游戏文件…', '正在准备游戏文件…', '正在启动 Minecraft 客户端…', '运行中 · 点击关闭', '启动游戏'], JSON.stringify(texts));
+      const [texts, steps] = [await page.evaluate(() => window.__buttonTexts), ['启动游戏', '正在校验游戏文件…', '正在准备游戏文件…', '正在启动 Minecraft 客户端…', '运行中 · 点击关闭', '启动游戏']];
+      assert.deepEqual(texts.filter((t) => steps.includes(t)), steps, JSON.stringify(texts));
 
       // A second game, which would run on; the same button now stops it.
       rmSync(untilFile);
-      const started = count('game:started');
       await page.click('#launchBtn');
-      await waitUntil(() => count('game:started') > started, 'the second start');
       await s.waitText('#launchBtn', '运行中 · 点击关闭');
       await page.click('#launchBtn');
       assert.deepEqual((await s.sent()).at(-1), { type: 'game:stop' });

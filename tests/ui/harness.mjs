@@ -77,13 +77,11 @@ const SHIM = `(() => {
 })();`;
 
 export class Session {
-  // options: { home, env, launcher: false to run the page alone, beforeLoad: async (context) => … }
-  constructor({ home, env = {}, launcher = true, beforeLoad = null }) {
-    Object.assign(this, { home, env, launcher, beforeLoad, stderr: '', queue: Promise.resolve(), consoleErrors: [] });
-    this.events = [];       // events the launcher printed, parsed, in order
-    this.hostLines = [];    // host:window, host:open, host:pick, host:reload…
-    this.blocked = [];      // addresses outside the page that it tried to load
-    this.pickAnswers = [];  // paths to answer host:pick with, in order ('' = cancelled)
+  // options: { home, env for the launcher, beforeLoad: async (context) => … }. Kept: the events the launcher
+  // printed and its host:* lines, the outside addresses the page tried, and the paths to answer host:pick with.
+  constructor({ home, env = {}, beforeLoad = null }) {
+    Object.assign(this, { home, env, beforeLoad, stderr: '', queue: Promise.resolve(), consoleErrors: [] });
+    Object.assign(this, { events: [], hostLines: [], blocked: [], pickAnswers: [] });
   }
 
   async start() {
@@ -98,30 +96,26 @@ export class Session {
     if (this.beforeLoad) await this.beforeLoad(this.context);
     this.page = await this.context.newPage();
     this.page.on('pageerror', (error) => this.consoleErrors.push(String(error)));
-    if (this.launcher) {
-      // Remote sites point at a closed loopback port unless a test serves them.
-      const nowhere = 'http://127.0.0.1:9';
-      const env = { ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data, LUMIVALE_LITTLESKIN_BASE: nowhere,
-        LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', ...this.env };
-      delete env.LUMIVALE_HOME;
-      const exe = process.env.LUMIVALE_EXE || join(repo, 'build', 'bin', 'lumivale');
-      this.child = spawn(exe, ['--headless', '--home', this.home.program], { env });
-      this.exited = new Promise((done) => this.child.on('exit', done));
-      this.child.stderr.on('data', (chunk) => { this.stderr += chunk; });
-      this.child.stdin.on('error', () => {});
-      createInterface({ input: this.child.stdout }).on('line', (line) => {
-        const data = JSON.parse(line);
-        if (data.type.startsWith('host:')) return this.playHostLine(data);
-        this.events.push(data);
-        this.deliver(data);
-      });
-    }
+    // Remote sites point at a closed loopback port unless a test serves them.
+    const nowhere = 'http://127.0.0.1:9';
+    const env = { ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data, LUMIVALE_LITTLESKIN_BASE: nowhere,
+      LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', ...this.env };
+    delete env.LUMIVALE_HOME;
+    this.child = spawn(process.env.LUMIVALE_EXE || join(repo, 'build', 'bin', 'lumivale'), ['--headless', '--home', this.home.program], { env });
+    this.exited = new Promise((done) => this.child.on('exit', done));
+    this.child.stderr.on('data', (chunk) => { this.stderr += chunk; });
+    this.child.stdin.on('error', () => {});
+    createInterface({ input: this.child.stdout }).on('line', (line) => {
+      const data = JSON.parse(line);
+      if (data.type.startsWith('host:')) return this.playHostLine(data);
+      this.events.push(data);
+      this.deliver(data);
+    });
     await this.page.goto(pageUrl);
     this.sendRaw('{"type":"host:loaded"}');
   }
 
-  // Writes a raw line to the launcher's stdin.
-  sendRaw(line) { if (this.child?.stdin.writable) this.child.stdin.write(line + '\n'); }
+  sendRaw(line) { if (this.child.stdin.writable) this.child.stdin.write(line + '\n'); }
 
   // Plays a host line as if the launcher had printed it; resolves once it has been played.
   playHostLine(line) {
@@ -137,7 +131,7 @@ export class Session {
     return this.queue;
   }
 
-  // Resolves once every reload and delivery so far has been played.
+  // Once every reload and delivery so far has been played.
   settled() { return this.queue; }
 
   #serial(step) {
@@ -156,9 +150,9 @@ export class Session {
       () => `event ${type}; events: ${this.events.map((e) => e.type)}; launcher said: ${this.stderr.slice(-2000)}`);
   }
 
-  // Every toast the current document has shown, in order.
   toasts() { return this.#serial(() => this.page.evaluate(() => window.__lvToasts)); }
 
+  // Toasts are those of the current document, in order.
   waitForToast(text) {
     return waitUntil(async () => (await this.toasts()).find((t) => t.text === text),
       async () => `toast ${text}; shown: ${JSON.stringify(await this.toasts())}; errors: ${this.consoleErrors}`);

@@ -4,8 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { withSession, serve, waitUntil } from './harness.mjs';
 
-const USER = 'alice@example.com';
-const PASSWORD = 'pa"ss\\wörd';
+const [USER, PASSWORD] = ['alice@example.com', 'pa"ss\\wörd'];
 const ROLES = [{ id: 'a1b2c3d4e5f60718293a4b5c6d7e8f90', name: 'Alice星' }, { id: '0f9e8d7c6b5a49382716a5b4c3d2e1f0', name: 'Bob' }];
 
 test('signing in warns about empty fields, ends on the dashboard with the role name; the role menu; signing out', async () => {
@@ -40,9 +39,7 @@ test('signing in warns about empty fields, ends on the dashboard with the role n
       // A refused password: the site's own message, the card stays.
       await page.fill('#loginPass', 'wrong');
       await page.click('#loginBtn');
-      const fail = await s.waitForEvent('yggdrasil:fail');
-      assert.equal(fail.reason, '无效的凭证。请输入正确的"用户名"和密码');
-      assert.equal((await s.waitForToast('登录失败：' + fail.reason)).kind, 'error');
+      assert.equal((await s.waitForToast('登录失败：无效的凭证。请输入正确的"用户名"和密码')).kind, 'error');
       assert.ok(await page.isVisible('#loginCard'));
 
       // The right password, typed with blanks around the name; Enter signs in.
@@ -57,22 +54,18 @@ test('signing in warns about empty fields, ends on the dashboard with the role n
       assert.equal(await page.textContent('#roleName'), ROLES[0].name);
       assert.deepEqual([await stored(page, 'ls_logged'), await stored(page, 'ls_name')], ['1', ROLES[0].name]);
       // The avatar is asked of the skin site by role name; refused here, the built-in one stands in.
-      await waitUntil(() => s.blocked.includes('https://littleskin.cn/avatar/player/' + encodeURIComponent(ROLES[0].name) + '?size=128'), 'the avatar request');
-      await waitUntil(async () => (await page.getAttribute('#avatar', 'src')).startsWith('data:image/svg+xml'), 'the built-in avatar');
+      await waitUntil(async () => s.blocked.includes(`https://littleskin.cn/avatar/player/${encodeURIComponent(ROLES[0].name)}?size=128`) && (await page.getAttribute('#avatar', 'src')).startsWith('data:image/svg'), 'the avatar');
 
       // The role menu: the current role warns and sends nothing; another one switches.
       await page.click('#roleMenuBtn');
       assert.deepEqual(await page.$$eval('#roleMenu .roleItem', (els) => els.map((e) => e.textContent)), ROLES.map((r) => r.name));
-      const before = (await s.sent()).length;
       await page.click(`#roleMenu .roleItem >> text=${ROLES[0].name}`);
       assert.equal((await s.waitForToast('你已经正在使用这个角色，请勿重复选择。')).kind, 'warn');
-      assert.equal((await s.sent()).length, before);
       await page.click('#roleMenuBtn');
       await page.click('#roleMenu .roleItem >> text=Bob');
-      assert.deepEqual((await s.sent()).at(-1), { type: 'role:change', id: ROLES[1].id, name: 'Bob' });
+      assert.deepEqual((await s.sent()).filter((c) => c.type === 'role:change'), [{ type: 'role:change', id: ROLES[1].id, name: 'Bob' }]);
       await s.waitForToast('已切换到 Bob');
-      assert.equal(await page.textContent('#roleName'), 'Bob');
-      assert.equal(await stored(page, 'ls_role'), 'Bob');
+      assert.deepEqual([await page.textContent('#roleName'), await stored(page, 'ls_role')], ['Bob', 'Bob']);
       assert.deepEqual(requests.filter((r) => r.path.endsWith('/refresh')).at(-1).body.selectedProfile, ROLES[1]);
 
       // Signing out: the page forgets the sign-in and the reloaded page shows the card again.

@@ -18,29 +18,24 @@ TEST(ReadTextField, DecodesEscapesAndNeverReadsPastTheText) {
     } cases[] = {
         {R"({"type":"yggdrasil:login","password":"a\"b\\c"})", "password", "a\"b\\c"},
         {R"({"v":"\/\b\f\n\r\t"})", "v", "/\b\f\n\r\t"},
-        {R"({"path":"C:\\Games\\pack.zip"})", "path", "C:\\Games\\pack.zip"},
-        {R"({"v":"\u00e9\u4E2D"})", "v", "\xC3\xA9\xE4\xB8\xAD"},
-        {"{\"name\":\"\xE8\xA7\x92\"}", "name", "\xE8\xA7\x92"},
+        {"{\"v\":\"\\u00e9\\u4E2D \xE8\xA7\x92\"}", "v", "\xC3\xA9\xE4\xB8\xAD \xE8\xA7\x92"},  // raw UTF-8 passes
         {R"({"v":"\ud83d\ude00!"})", "v", "\xF0\x9F\x98\x80!"},
         {R"({"v":"\ud800"})", "v", kBad},
         {R"({"v":"\ud800\u0041"})", "v", kBad + "A"},
         {R"({"v":"a\udc00b"})", "v", "a" + kBad + "b"},
         {R"({"v":"\u12"})", "v", "u12"},
         {R"({"v":"\uZZZZ"})", "v", "uZZZZ"},
-        {R"({"v":""})", "v", ""},
         // The key matches whole and exactly, blanks around the colon allowed.
         {R"({"username":"u","name":"n"})", "name", "n"},
         {R"({ "key" : "v" })", "key", "v"},
         {R"({"Type":"x"})", "type", ""},
         // A value that is no string gives the next string of the text, or nothing.
         {R"({"n":42,"s":"next"})", "n", "s"},
-        {R"({"b":true})", "b", ""},
         // Missing keys, a missing colon, and strings that never close.
         {R"({"a":"x"})", "b", ""},
         {R"({"a")", "a", ""},
         {"", "a", ""},
         {R"({"a":"abc)", "a", ""},
-        {R"({"a":"abc\"})", "a", ""},
         {R"({"a":"abc\)", "a", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ReadTextField(c.json, c.key), c.expected) << c.json;
@@ -52,20 +47,15 @@ TEST(ReadIntField, ReadsTheLongestDecimalPrefixAndZeroForAnythingElse) {
         std::int64_t expected;
     } cases[] = {
         {R"({"key":"memory_mb","v":4096})", 4096},
-        {R"({"v":-25,"x":1})", -25},
         {R"({"v":9223372036854775807})", INT64_MAX},
-        {R"({"v":-9223372036854775808})", INT64_MIN},
-        {"{\"v\": \n\t 77 ,\"w\":1}", 77},
-        {R"({"v":12abc})", 12},
+        {R"({"v":-9223372036854775808,"x":1})", INT64_MIN},
+        {"{\"v\": \n\t 12abc ,\"w\":1}", 12},
         {R"("v":123)", 123},
         {R"({"v":"4096"})", 0},
         {R"({"v":9223372036854775808})", 0},
         {R"({"v":-9223372036854775809})", 0},
-        {R"({"v":true})", 0},
         {R"({"v":})", 0},
-        {R"({"v":)", 0},
         {R"({"v")", 0},
-        {R"({"w":5})", 0},
         {"", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ReadIntField(c.json, "v"), c.expected) << c.json;

@@ -32,9 +32,6 @@ TEST(UiEvents, WorkerEventsAllArriveOnTheUiThreadInEachThreadsOrder) {
     }
     for (auto& worker : workers) worker.join();
     ASSERT_TRUE(page.host->WaitFor(kThreads * kPerThread));
-    page.loop->Quit();
-    ui.Join();
-
     ASSERT_EQ(page.host->Count(), static_cast<std::size_t>(kThreads * kPerThread));
     std::vector<std::int64_t> next(kThreads, 0);
     for (const auto& json : page.host->Events()) {

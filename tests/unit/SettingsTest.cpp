@@ -31,7 +31,6 @@ auto Stored(S& s) {
                     s.availableProfiles, s.accountId, s.accountName, s.privateKey);
 }
 
-
 TEST(Settings, EveryFieldSurvivesSaveAndLoadWhateverItsTextAndAccountValuesStayOutOfConfig) {
     TempHome home;
     // A hand-written file: what the record does not own survives its saves.

@@ -1,7 +1,5 @@
-// The LittleSkin account in the running launcher, driven headless against a loopback site that
-// answers like LittleSkin: password sign-ins with every kind of answer and the events the page
-// gets for them, the role switch, the stored sign-in taken up again (its token renewed or not)
-// and sign-out, with the credential store checked after each step.
+// The LittleSkin account in the headless launcher against a loopback site: the requests it sends, sign-ins,
+// role switch, the stored sign-in renewed at start, sign-out, OAuth refusals; and the site's certificate check.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,315 +7,243 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "AccountTestSupport.h"
+#include "HttpTransport.h"
 #include "Subprocess.h"
 #include "TempHome.h"
-#include "TestHttpServer.h"
+#include "Yggdrasil.h"
 
 namespace lumivale::test {
 namespace {
 
-constexpr const char* kAlexId = "1b2c3d4e5f60718293a4b5c6d7e8f901";
-constexpr const char* kNightId = "aa00bb11cc22dd33ee44ff5566778899";
+constexpr const char* kAuthenticate = "/api/yggdrasil/authserver/authenticate";
+constexpr const char* kRefresh = "/api/yggdrasil/authserver/refresh";
 
-TestReply Json(int status, std::string body) {
-    TestReply reply = TestReply::Status(status, std::move(body));
-    reply.contentType = "application/json; charset=utf-8";
-    return reply;
+std::string Role(const std::string& id, const std::string& name) {
+    return R"({"id":")" + id + R"(","name":")" + name + R"("})";
+}
+const std::string kAlex = Role("1b2c3d4e5f60718293a4b5c6d7e8f901", "Alex_K");
+const std::string kNight = Role("aa00bb11cc22dd33ee44ff5566778899", "Nightwing");
+
+std::string Event(const std::string& type, const std::string& name, const std::string& profiles,
+                  const std::string& profile) {
+    return R"({"type":")" + type + R"(","name":")" + name + R"(","profiles":)" + profiles + R"(,"profile":)" +
+           profile + "}";
 }
 
-// The site's answers to a sign-in, chosen by the user name the launcher sent.
+// The site's answer to a sign-in, chosen by the user name sent. The full one lists a role without an id and
+// nests objects in the user before its id.
 TestReply AuthenticateAnswer(const TestRequest& request) {
-    const auto user = [&](const char* name) {
-        return request.body.find(std::string("\"username\":\"") + name + "\"") != std::string::npos;
-    };
+    const auto user = [&](const std::string& name) { return request.body.find('"' + name + '"') != request.body.npos; };
     if (user("full")) {
-        return Json(200, std::string(R"({"accessToken":"tok-full","clientToken":"not-ours","availableProfiles":[)") +
-                             R"({"id":")" + kAlexId + R"(","name":"Alex_K"},{"id":")" + kNightId +
-                             R"(","name":"Nightwing"}],"selectedProfile":{"id":")" + kNightId +
-                             R"(","name":"Nightwing"},"user":{"id":"u-4711","username":"alex@example.org"}})");
+        return JsonReply(200, R"({"accessToken":"tok-full","clientToken":"not-ours","availableProfiles":[)" + kAlex +
+                                  "," + Role("", "NoId") + "," + kNight + R"(],"selectedProfile":)" + kNight +
+                                  R"(,"user":{"properties":[{"name":"a","value":"b"}],"id":"u-4711",)"
+                                  R"("username":"alex@example.org"}})");
     }
-    if (user("nouser")) return Json(200, R"({"accessToken":"tok-2","selectedProfile":{"id":"id-solo","name":"Solo"}})");
+    if (user("limited")) return JsonReply(429, R"({"errorMessage":"","error":"TooManyRequestsException"})");
+    if (user("emptytoken")) return JsonReply(200, R"({"accessToken":"","availableProfiles":[]})");
+    if (user("html")) return TestReply::Status(502, "<html><body>502 Bad Gateway</body></html>");
+    if (user("down")) return TestReply::Status(500);
+    if (user("nouser")) return JsonReply(200, R"({"accessToken":"t2","selectedProfile":)" + Role("s", "Solo") + "}");
     if (user("noselected")) {
-        return Json(200, R"({"accessToken":"tok-3","availableProfiles":[{"id":"p1","name":"First"},)"
-                         R"({"id":"p2","name":"Second"}],"user":{"id":"u-3"}})");
+        return JsonReply(200, R"({"accessToken":"t3","availableProfiles":[)" + Role("p1", "First") + "," +
+                                  Role("p2", "Second") + R"(],"user":{"id":"u-3"}})");
     }
-    if (user("norole")) return Json(200, R"({"accessToken":"tok-4","user":{"id":"u-4","username":"bob"}})");
-    return Json(403, R"({"error":"ForbiddenOperationException","errorMessage":"凭据无效 \"请重试\""})");
+    if (user("norole")) return JsonReply(200, R"({"accessToken":"t4","user":{"id":"u-4","username":"bob"}})");
+    return JsonReply(403, R"({"error":"ForbiddenOperationException","errorMessage":"凭据无效 \"请重试\""})");
 }
 
 class Launcher {
 public:
     Launcher(const TempHome& home, const TestHttpServer& site)
-        : process_(LUMIVALE_EXE, {"--headless", "--home", home.program().string()},
+        : home_(home),
+          process_(LUMIVALE_EXE, {"--headless", "--home", home.program().string()},
                    {"XDG_DATA_HOME=" + home.data().string(), "LUMIVALE_LITTLESKIN_BASE=" + site.Url(""),
-                    // No backend here: registration fails quietly and nothing reaches the page.
-                    "LUMIVALE_BACKEND_BASE=http://127.0.0.1:9"}) {}
+                    "LUMIVALE_BACKEND_BASE=http://127.0.0.1:9"}) {}  // no backend: registration fails quietly
 
     void Send(const std::string& line) { process_.Send(line); }
     std::string Next() { return process_.ReadLine().value_or("<no line>"); }
-    // Every command sent before has been handled once this answer arrives.
-    void Sync() {
+    void Sync() {  // every command sent before has been handled once this answer arrives
         Send(R"({"type":"game:stop"})");
         EXPECT_EQ(Next(), R"({"type":"game:stopped"})");
     }
     // A page load: the account report (when there is one), then the four system reports.
     std::string LoadPage() {
         Send(R"({"type":"host:loaded"})");
-        std::string first = Next();
-        if (!first.starts_with(R"({"type":"sys:java")")) {
-            EXPECT_TRUE(Next().starts_with(R"({"type":"sys:java")"));
-        }
-        for (int i = 0; i < 3; ++i) EXPECT_TRUE(Next().starts_with(R"({"type":"sys:)"));
+        const std::string sys = R"({"type":"sys:)", first = Next();
+        for (int i = first.starts_with(sys); i < 4; ++i) EXPECT_TRUE(Next().starts_with(sys));
         return first;
     }
-    std::string SignIn(const std::string& user) {
-        Send(R"({"type":"yggdrasil:login","username":")" + user + R"(","password":"pw"})");
+    std::string SignIn(const std::string& user, const std::string& password = "pw") {
+        Send(R"({"type":"yggdrasil:login","username":")" + user + R"(","password":")" + password + R"("})");
         EXPECT_EQ(Next(), R"({"type":"yggdrasil:starting"})");
         const std::string outcome = Next();
-        if (outcome != R"({"type":"host:reload","error":""})") return outcome;
-        return LoadPage();
+        return outcome == R"({"type":"host:reload","error":""})" ? LoadPage() : outcome;
     }
+    // Ends the launcher; no access token reached its console or its diagnostic log.
     std::string Finish() {
         process_.CloseInput();
         EXPECT_EQ(process_.Wait(), 0);
+        const std::string logs = process_.Stderr() + DiagLogText(home_);
+        for (const char* token : {"tok-full", "tok-renewed", "oauth-tok"}) EXPECT_EQ(logs.find(token), logs.npos);
         return process_.Stderr();
     }
 
     Subprocess& process() { return process_; }
 
 private:
+    const TempHome& home_;
     Subprocess process_;
 };
 
-nlohmann::json Account(const TempHome& home) {
-    return nlohmann::json::parse(ReadFile(home.store())).at("littleskin");
-}
+nlohmann::json Account(const TempHome& home) { return nlohmann::json::parse(ReadFile(home.store())).at("littleskin"); }
 
-std::string ClientTokenSent(const TestHttpServer& site) {
-    std::string token;
-    for (const TestRequest& request : site.Requests()) {
-        static const std::regex pattern(R"re("clientToken":"([^"]*)")re");
-        std::smatch match;
-        if (std::regex_search(request.body, match, pattern)) token = match[1].str();
-    }
-    return token;
-}
-
-TEST(SignIn, PasswordSignInsReportEveryKindOfAnswerAndStoreTheAccount) {
+TEST(SignIn, PasswordSignInsSendEscapedCredentialsReportEveryKindOfAnswerAndStoreTheAccount) {
     TempHome home;
     TestHttpServer site;
-    site.Handle("/api/yggdrasil/authserver/authenticate", AuthenticateAnswer);
+    site.Handle(kAuthenticate, AuthenticateAnswer);
     Launcher launcher(home, site);
+    // Failures change nothing; the page hears why. No password: no request.
+    for (const auto& [user, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"wrong", R"(凭据无效 \"请重试\")"}, {"limited", "TooManyRequestsException"},
+             {"emptytoken", kYggLoginFailed}, {"html", kYggLoginFailed}, {"down", kYggNetworkFailed}}) {
+        EXPECT_EQ(launcher.SignIn(user), R"({"type":"yggdrasil:fail","reason":")" + reason + R"("})");
+    }
+    EXPECT_EQ(launcher.SignIn("full", ""), R"({"type":"yggdrasil:fail","reason":"请输入账号和密码"})");
+    EXPECT_EQ(site.CountOf(kAuthenticate), 5);
 
-    // Failures change nothing and the page only hears the reason, the site's quote decoded.
-    EXPECT_EQ(launcher.SignIn("wrong"), R"({"type":"yggdrasil:fail","reason":"凭据无效 \"请重试\""})");
-    launcher.Send(R"({"type":"yggdrasil:login","username":"full","password":""})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"yggdrasil:starting"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"yggdrasil:fail","reason":"请输入账号和密码"})");
-    EXPECT_EQ(site.CountOf("/api/yggdrasil/authserver/authenticate"), 1);
+    // Quotes, backslashes and control bytes are escaped, UTF-8 goes as it is, with a fresh client token each time.
+    const std::string password = R"(p\"a\\ss\t\u0001玩)", both = "[" + kAlex + "," + kNight + "]";
+    EXPECT_EQ(launcher.SignIn("full", password), Event("yggdrasil:success", "Nightwing", both, kNight));
+    EXPECT_EQ(launcher.LoadPage(), Event("yggdrasil:restored", "Nightwing", both, kNight));  // the notice comes once
+    const TestRequest sent = site.Requests().back();
+    std::smatch token;
+    const std::regex uuidShaped(R"re("clientToken":"([0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12})")re");
+    ASSERT_TRUE(std::regex_search(sent.body, token, uuidShaped)) << sent.body;
+    EXPECT_EQ(token.prefix().str() + "<token>" + token.suffix().str(),
+              R"({"agent":{"name":"Minecraft","version":1},"username":"full","password":")" + password +
+                  R"(",<token>,"requestUser":true})");
+    EXPECT_EQ(sent.Header("Content-Type") + "|" + sent.Header("Accept"), "application/json|application/json");
+    const nlohmann::json full = Account(home);
+    const std::vector<std::string> stored = {full["access_token"],      full["client_token"], full["current_role"],
+                                             full["available_profiles"], full["account_id"],   full["account_name"]};
+    EXPECT_EQ(stored, (std::vector<std::string>{"tok-full", token[1].str(), "Nightwing", both, "u-4711",
+                                                "alex@example.org"}));  // our client token, not the echoed one
 
-    const std::string alex = std::string(R"({"id":")") + kAlexId + R"(","name":"Alex_K"})";
-    const std::string night = std::string(R"({"id":")") + kNightId + R"(","name":"Nightwing"})";
-    EXPECT_EQ(launcher.SignIn("full"),
-              R"({"type":"yggdrasil:success","name":"Nightwing","profiles":[)" + alex + "," + night +
-                  R"(],"profile":)" + night + "}");
-    // The notice is given once; later loads restore from what is stored.
-    EXPECT_EQ(launcher.LoadPage(), R"({"type":"yggdrasil:restored","name":"Nightwing","profiles":[)" + alex + "," +
-                                       night + R"(],"profile":)" + night + "}");
-    nlohmann::json account = Account(home);
-    EXPECT_EQ(account["access_token"], "tok-full");
-    EXPECT_EQ(account["client_token"], ClientTokenSent(site));  // ours, not the one the site echoed
-    EXPECT_EQ(account["client_token"].get<std::string>().size(), 36u);
-    EXPECT_EQ(account["current_role"], "Nightwing");
-    EXPECT_EQ(account["current_role_id"], kNightId);
-    EXPECT_EQ(account["available_profiles"], "[" + alex + "," + night + "]");
-    EXPECT_EQ(account["account_id"], "u-4711");
-    EXPECT_EQ(account["account_name"], "alex@example.org");
-    EXPECT_FALSE(nlohmann::json::parse(ReadFile(home.store()))["cloud"]["private_key"].get<std::string>().empty());
-
-    // No "selectedProfile": the first role is chosen.
+    // No selection: the first role. No role list: the selection is the list. No user: the role's name.
+    const std::string first = Role("p1", "First"), solo = Role("s", "Solo");
     EXPECT_EQ(launcher.SignIn("noselected"),
-              R"({"type":"yggdrasil:success","name":"First","profiles":[{"id":"p1","name":"First"},)"
-              R"({"id":"p2","name":"Second"}],"profile":{"id":"p1","name":"First"}})");
-    EXPECT_EQ(Account(home)["account_name"], "First");
-
-    // No role list: the selected role is the list. No "user": no account id, the role's name.
-    EXPECT_EQ(launcher.SignIn("nouser"), R"({"type":"yggdrasil:success","name":"Solo","profiles":)"
-                                         R"([{"id":"id-solo","name":"Solo"}],"profile":{"id":"id-solo","name":"Solo"}})");
-    account = Account(home);
-    EXPECT_EQ(account["account_id"], "");
-    EXPECT_EQ(account["account_name"], "Solo");
-
-    // No role at all.
-    EXPECT_EQ(launcher.SignIn("norole"), R"({"type":"yggdrasil:success","name":"Steve_Vorn","profiles":[],)"
-                                         R"("profile":{"id":"","name":""}})");
-    account = Account(home);
-    EXPECT_EQ(account["current_role"], "");
-    EXPECT_EQ(account["available_profiles"], "[]");
-    EXPECT_EQ(account["account_id"], "u-4");
-
-    const std::string log = launcher.Finish();
-    EXPECT_NE(log.find("[Lumivale] 警告：LittleSkin 未返回账号 UUID，云端游玩时长统计本次不可用（不回退用户名/角色名）"),
-              std::string::npos);
+              Event("yggdrasil:success", "First", "[" + first + "," + Role("p2", "Second") + "]", first));
+    EXPECT_EQ(launcher.SignIn("nouser"), Event("yggdrasil:success", "Solo", "[" + solo + "]", solo));
+    EXPECT_EQ(Account(home)["account_id"], "");
+    EXPECT_EQ(Account(home)["account_name"], "Solo");
+    EXPECT_EQ(launcher.SignIn("norole"), Event("yggdrasil:success", "Steve_Vorn", "[]", Role("", "")));
+    launcher.SignIn("full");
+    EXPECT_NE(Account(home)["client_token"], token[1].str());
+    EXPECT_NE(launcher.Finish().find("警告：LittleSkin 未返回账号 UUID"), std::string::npos);
 }
 
 TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
     TempHome home;
     TestHttpServer site;
-    site.Handle("/api/yggdrasil/authserver/authenticate", AuthenticateAnswer);
-    std::atomic<int> refreshMode{0};
-    site.Handle("/api/yggdrasil/authserver/refresh", [&](const TestRequest& request) {
-        if (refreshMode == 1) return Json(403, R"({"error":"ForbiddenOperationException","errorMessage":"令牌已失效"})");
-        // The site renews the token and confirms the requested role.
-        const bool alex = request.body.find("Alex_K") != std::string::npos;
-        return Json(200, std::string(R"({"accessToken":"tok-renewed","selectedProfile":{"id":")") +
-                             (alex ? kAlexId : kNightId) + R"(","name":")" + (alex ? "Alex_K" : "Nightwing") +
-                             R"("}})");
+    site.Handle(kAuthenticate, AuthenticateAnswer);
+    std::atomic<bool> refuse{false};
+    site.Handle(kRefresh, [&](const TestRequest&) {  // renews without naming a role: the one asked for stands
+        return refuse ? JsonReply(403, R"({"error":"ForbiddenOperationException","errorMessage":"令牌已失效"})")
+                      : JsonReply(200, R"({"accessToken":"tok-renewed"})");
     });
-
     {
         Launcher launcher(home, site);
         launcher.SignIn("full");
-        const std::string clientToken = Account(home)["client_token"];
-
-        // A name alone picks the role from this run's sign-in; the tokens go along unchanged.
+        const std::string client = Account(home)["client_token"];
+        // A name alone picks the role from this run's sign-in; the tokens go along.
         launcher.Send(R"({"type":"role:change","name":"Alex_K"})");
-        EXPECT_EQ(launcher.Next(),
-                  std::string(R"({"type":"role:changed","profile":{"id":")") + kAlexId + R"(","name":"Alex_K"}})");
-        const TestRequest refresh = site.Requests().back();
-        EXPECT_EQ(refresh.body, std::string(R"({"accessToken":"tok-full","clientToken":")") + clientToken +
-                                    R"(","selectedProfile":{"id":")" + kAlexId +
-                                    R"(","name":"Alex_K"},"requestUser":true})");
-        nlohmann::json account = Account(home);
-        EXPECT_EQ(account["access_token"], "tok-renewed");
-        EXPECT_EQ(account["client_token"], clientToken);
-        EXPECT_EQ(account["current_role"], "Alex_K");
-        EXPECT_EQ(account["current_role_id"], kAlexId);
-
-        // Unknown names are ignored without a word; a refused switch says why.
+        EXPECT_EQ(launcher.Next(), R"({"type":"role:changed","profile":)" + kAlex + "}");
+        EXPECT_EQ(site.Requests().back().body, R"({"accessToken":"tok-full","clientToken":")" + client +
+                                                   R"(","selectedProfile":)" + kAlex + R"(,"requestUser":true})");
+        EXPECT_EQ(Account(home)["access_token"], "tok-renewed");
+        EXPECT_EQ(Account(home)["client_token"], client);
+        // Unknown names are ignored; a refused switch says why and changes nothing.
         launcher.Send(R"({"type":"role:change","name":"Nobody"})");
         launcher.Sync();
-        refreshMode = 1;
-        launcher.Send(std::string(R"({"type":"role:change","id":")") + kNightId + R"(","name":"Nightwing"})");
+        refuse = true;
+        launcher.Send(R"({"type":"role:change","id":"aa00bb11cc22dd33ee44ff5566778899","name":"Nightwing"})");
         EXPECT_EQ(launcher.Next(), R"({"type":"role:changed","error":"令牌已失效"})");
         EXPECT_EQ(Account(home)["current_role"], "Alex_K");
         launcher.Finish();
     }
     const std::string stored = Account(home)["available_profiles"];
-    const std::string alex = std::string(R"({"id":")") + kAlexId + R"(","name":"Alex_K"})";
-
     {
         // Renewal at start fails: the stored sign-in stays in use as it is.
         Launcher launcher(home, site);
-        EXPECT_EQ(launcher.LoadPage(),
-                  R"({"type":"yggdrasil:restored","name":"Alex_K","profiles":)" + stored + R"(,"profile":)" + alex + "}");
+        EXPECT_EQ(launcher.LoadPage(), Event("yggdrasil:restored", "Alex_K", stored, kAlex));
         EXPECT_TRUE(launcher.process().WaitForStderr("[Lumivale] 自动登录刷新令牌失败，沿用已存登录态"));
         launcher.Finish();
         EXPECT_EQ(Account(home)["access_token"], "tok-renewed");
     }
-
-    refreshMode = 0;
-    {
-        Launcher launcher(home, site);
-        const int refreshesBefore = site.CountOf("/api/yggdrasil/authserver/refresh");
-        // The renewal's answer and the page load arrive in either order.
-        launcher.Send(R"({"type":"host:loaded"})");
-        std::set<std::string> account;
-        int reports = 0;
-        for (int i = 0; i < 6; ++i) {  // the two account events and the four system reports
-            const std::string line = launcher.Next();
-            if (line.find(R"("type":"sys:)") == std::string::npos) account.insert(line);
-            else ++reports;
-        }
-        EXPECT_EQ(reports, 4);
-        EXPECT_EQ(account, (std::set<std::string>{
-                               R"({"type":"yggdrasil:restored","name":"Alex_K","profiles":)" + stored +
-                                   R"(,"profile":)" + alex + "}",
-                               R"({"type":"yggdrasil:profiles:refreshed","profiles":)" + stored +
-                                   R"(,"profile":)" + alex + "}"}));
-        EXPECT_EQ(site.CountOf("/api/yggdrasil/authserver/refresh"), refreshesBefore + 1);
-        launcher.Sync();
-
-        // Without a sign-in in this run, a name alone names no known role.
-        launcher.Send(R"({"type":"role:change","name":"Nightwing"})");
-        launcher.Sync();
-        EXPECT_EQ(site.CountOf("/api/yggdrasil/authserver/refresh"), refreshesBefore + 1);
-
-        launcher.Send(R"({"type":"logout"})");
-        EXPECT_EQ(launcher.Next(), R"({"type":"game:stopped"})");  // the stop that comes first
-        EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
-        EXPECT_TRUE(launcher.LoadPage().starts_with(R"({"type":"sys:java")"));  // nobody to report
-        launcher.Finish();
+    refuse = false;
+    Launcher launcher(home, site);
+    const int refreshes = site.CountOf(kRefresh);
+    launcher.Send(R"({"type":"host:loaded"})");  // the renewal's event and the page load come in either order
+    std::set<std::string> events;
+    for (int i = 0; i < 6; ++i) {
+        const std::string line = launcher.Next();
+        if (!line.starts_with(R"({"type":"sys:)")) events.insert(line);
     }
-    const nlohmann::json account = Account(home);
-    for (const char* emptied : {"access_token", "client_token", "current_role", "current_role_id", "available_profiles"}) {
-        EXPECT_EQ(account[emptied], "") << emptied;
-    }
-    EXPECT_EQ(account["account_id"], "u-4711");
-    EXPECT_EQ(account["account_name"], "alex@example.org");
+    EXPECT_EQ(events, (std::set<std::string>{Event("yggdrasil:restored", "Alex_K", stored, kAlex),
+                                             R"({"type":"yggdrasil:profiles:refreshed","profiles":)" + stored +
+                                                 R"(,"profile":)" + kAlex + "}"}));
+    EXPECT_EQ(site.CountOf(kRefresh), refreshes + 1);
+
+    launcher.Send(R"({"type":"logout"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"game:stopped"})");
+    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
+    EXPECT_TRUE(launcher.LoadPage().starts_with(R"({"type":"sys:java")"));  // nobody to report
+    launcher.Finish();
+    for (const char* field : {"access_token", "client_token", "current_role", "current_role_id", "available_profiles"})
+        EXPECT_EQ(Account(home)[field], "") << field;
+    EXPECT_EQ(Account(home)["account_id"], "u-4711");
 }
 
-// Without a panel (headless) the site's page opens in the main view; the redirect comes back as
-// a "lumivale://" line.
-TEST(SignIn, OAuthRedirectsExchangeTheCodeOrReportWhyNot) {
+// Headless, the site opens in the main view and its redirect comes back as a line; the window test exchanges a code.
+TEST(SignIn, OAuthRedirectsThatCarryNoUsableCodeSayWhy) {
     TempHome home;
     TestHttpServer site;
-    std::atomic<int> tokenMode{0};
-    site.Handle("/oauth/token", [&](const TestRequest&) {
-        return tokenMode == 0 ? Json(200, R"({"access_token":"oauth-tok","token_type":"Bearer"})")
-                              : Json(400, R"({"error":"invalid_grant"})");
-    });
-    site.ServeSequence("/api/user", {Json(200, R"({"id":"u-oauth","email":"kim@example.org","username":"kim"})"),
-                                     TestReply::Status(500, "<html>oops</html>")});
+    site.Serve("/oauth/token", JsonReply(400, R"({"error":"invalid_grant"})"));
     Launcher launcher(home, site);
-
     launcher.Send(R"({"type":"oauth:login"})");
     EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
     EXPECT_EQ(launcher.Next(), R"({"type":"oauth:starting"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:navigate","url":")" + site.Url("") +
-                                   R"(/oauth/authorize?client_id=0000&redirect_uri=lumivale%3A%2F%2Foauth%2Fcallback)"
-                                   R"(&response_type=code&scope=User.Read+Yggdrasil.PlayerProfiles.Read+)"
-                                   R"(Yggdrasil.MinecraftToken.Create"})");
-
-    // The site refused: its description as it stands, or the error's name.
-    launcher.Send("lumivale://oauth/callback?error=access_denied&error_description=User%20said%20no&state=1");
-    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"User%20said%20no"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"User%20said%20no"})");
-    launcher.Send("lumivale://oauth/callback?state=1&error=access_denied");
-    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"OAuth 错误: access_denied"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"OAuth 错误: access_denied"})");
+    EXPECT_TRUE(launcher.Next().starts_with(R"({"type":"host:navigate","url":")" + site.Url("/oauth/authorize?")));
+    // The site refused: its description as it stands, else the error's name; a refused exchange.
+    for (const auto& [query, reason, shown] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"error=access_denied&error_description=User%20said%20no&state=1", "User%20said%20no", ""},
+             {"state=1&error=access_denied", "OAuth 错误: access_denied", ""},
+             {"code=bad&state=1", "token 换取失败", "token 换取失败，请重试"}}) {
+        launcher.Send("lumivale://oauth/callback?" + query);
+        EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":")" + reason + R"("})");
+        EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":")" + (shown.empty() ? reason : shown) + R"("})");
+    }
     launcher.Send("lumivale://oauth/callback?state=1");  // neither: nothing happens
     launcher.Sync();
-    EXPECT_EQ(site.CountOf("/oauth/token"), 0);
-
-    // A code, followed by more of the query, is exchanged and the account read.
-    launcher.Send("lumivale://oauth/callback?code=c0de-42&state=1");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
-    EXPECT_EQ(launcher.LoadPage(), R"({"type":"yggdrasil:success","name":"","profiles":[],"profile":{"id":"","name":""}})");
-    const std::vector<TestRequest> requests = site.Requests();
-    ASSERT_GE(requests.size(), 2u);
-    EXPECT_EQ(requests[requests.size() - 2].body,
-              "grant_type=authorization_code&client_id=0000&client_secret=0000000000000000000000000000000000000000"
-              "&code=c0de-42&redirect_uri=lumivale://oauth/callback");
-    EXPECT_EQ(requests[requests.size() - 2].Header("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(requests.back().Header("Authorization"), "Bearer oauth-tok");
-    nlohmann::json account = Account(home);
-    EXPECT_EQ(account["access_token"], "oauth-tok");
-    EXPECT_EQ(account["account_id"], "u-oauth");
-    EXPECT_EQ(account["account_name"], "kim@example.org");
-
-    // A second code whose account read fails keeps the account; a refused exchange says so.
-    launcher.Send("lumivale://oauth/callback?code=again");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":""})");
-    EXPECT_EQ(Account(home)["account_id"], "u-oauth");
-    tokenMode = 1;
-    launcher.Send("lumivale://oauth/callback?code=bad");
-    EXPECT_EQ(launcher.Next(), R"({"type":"oauth:fail","reason":"token 换取失败"})");
-    EXPECT_EQ(launcher.Next(), R"({"type":"host:reload","error":"token 换取失败，请重试"})");
-    EXPECT_EQ(Account(home)["access_token"], "oauth-tok");
+    EXPECT_EQ(site.CountOf("/oauth/token"), 1);
     launcher.Finish();
+}
+
+TEST(SignInTls, TheSiteIsTrustedOnlyWithItsCertificate) {
+    TempHome home;
+    const TestCertificate certificate = TestCertificate::Create(home.root());
+    TestHttpServer site(certificate);
+    site.Serve(kAuthenticate, JsonReply(200, R"({"accessToken":"t"})"));
+    const std::string root = site.Url("/api/yggdrasil");
+    EXPECT_TRUE(Authenticate({root, certificate.certificateFile.string()}, "a", "p").success);
+    // The system store does not know the test's certificate: no answer at all.
+    EXPECT_EQ(Authenticate({root, {}}, "a", "p").error, kYggNetworkFailed);
+    CloseHttpConnections();
 }
 
 }  // namespace

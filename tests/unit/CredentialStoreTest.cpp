@@ -7,8 +7,6 @@
 #include <string>
 
 #include "CredentialStore.h"
-#include "IniFile.h"
-#include "Settings.h"
 #include "TempHome.h"
 
 namespace lumivale {
@@ -18,18 +16,7 @@ using test::ReadFile;
 using test::TempHome;
 using test::WriteFile;
 
-Credentials Sample() {
-    Credentials c;
-    c.accessToken = "access";
-    c.clientToken = "client";
-    c.currentRole = "\xE8\xA7\x92\xE8\x89\xB2";  // 角色
-    c.currentRoleId = "role-id";
-    c.availableProfiles = R"([{"id":"1","name":"a\b"}])";
-    c.accountId = "";
-    c.accountName = "\xE7\x8E\xA9\xE5\xAE\xB6";  // 玩家
-    c.privateKey = "key";
-    return c;
-}
+const Credentials kSample{"access", "client", "角色", "role-id", R"([{"id":"1","name":"a\b"}])", "", "玩家", "key"};
 
 unsigned Mode(const std::filesystem::path& path) {
     struct stat info {};
@@ -37,193 +24,107 @@ unsigned Mode(const std::filesystem::path& path) {
     return info.st_mode & 07777;
 }
 
-std::filesystem::path WithSuffix(std::filesystem::path path, const char* suffix) {
-    path += suffix;
-    return path;
+std::filesystem::path Beside(std::filesystem::path path, const char* suffix) { return path += suffix; }
+
+Credentials Record(std::string accessToken, std::string accountName = "") {
+    return {std::move(accessToken), "", "", "", "", "", std::move(accountName), ""};
 }
 
-void ExpectSameRecord(const Credentials& a, const Credentials& b) {
-    EXPECT_EQ(a.accessToken, b.accessToken);
-    EXPECT_EQ(a.clientToken, b.clientToken);
-    EXPECT_EQ(a.currentRole, b.currentRole);
-    EXPECT_EQ(a.currentRoleId, b.currentRoleId);
-    EXPECT_EQ(a.availableProfiles, b.availableProfiles);
-    EXPECT_EQ(a.accountId, b.accountId);
-    EXPECT_EQ(a.accountName, b.accountName);
-    EXPECT_EQ(a.privateKey, b.privateKey);
-}
-
-TEST(CredentialStore, FileLayoutIsExact) {
+TEST(CredentialStore, FileLayoutIsExactAndLoadsBack) {
     TempHome home;
-    ASSERT_TRUE(SaveCredentials(Sample()));
-    EXPECT_EQ(ReadFile(home.store()),
-              "{\n"
-              "  \"cloud\": {\n"
-              "    \"private_key\": \"key\"\n"
-              "  },\n"
-              "  \"littleskin\": {\n"
-              "    \"access_token\": \"access\",\n"
-              "    \"account_id\": \"\",\n"
-              "    \"account_name\": \"\xE7\x8E\xA9\xE5\xAE\xB6\",\n"
-              "    \"available_profiles\": \"[{\\\"id\\\":\\\"1\\\",\\\"name\\\":\\\"a\\\\b\\\"}]\",\n"
-              "    \"client_token\": \"client\",\n"
-              "    \"current_role\": \"\xE8\xA7\x92\xE8\x89\xB2\",\n"
-              "    \"current_role_id\": \"role-id\"\n"
-              "  }\n"
-              "}");
-    EXPECT_EQ(SerializeCredentials(Sample()), ReadFile(home.store()));
-    EXPECT_FALSE(std::filesystem::exists(WithSuffix(home.store(), ".tmp")));
-
+    ASSERT_TRUE(SaveCredentials(kSample));
+    const std::string layout = R"({
+  "cloud": {
+    "private_key": "key"
+  },
+  "littleskin": {
+    "access_token": "access",
+    "account_id": "",
+    "account_name": "玩家",
+    "available_profiles": "[{\"id\":\"1\",\"name\":\"a\\b\"}]",
+    "client_token": "client",
+    "current_role": "角色",
+    "current_role_id": "role-id"
+  }
+})";
+    EXPECT_EQ(ReadFile(home.store()), layout);
+    EXPECT_FALSE(std::filesystem::exists(Beside(home.store(), ".tmp")));
     Credentials loaded;
     ASSERT_TRUE(LoadCredentials(loaded));
-    ExpectSameRecord(loaded, Sample());
-}
+    EXPECT_EQ(SerializeCredentials(loaded), layout);
 
-TEST(CredentialStore, InvalidUtf8IsWrittenWithReplacementCharacters) {
-    TempHome home;
-    Credentials c;
-    c.accessToken = "ab\xFF" "cd";
-    c.privateKey = "\xE4\xB8";  // a cut-off character
-    ASSERT_TRUE(SaveCredentials(c));
-    Credentials loaded;
+    // Bytes that are not UTF-8 are saved as replacement characters rather than failing the save.
+    ASSERT_TRUE(SaveCredentials(Record("ab\xFF" "cd", "\xE4\xB8")));
     ASSERT_TRUE(LoadCredentials(loaded));
-    EXPECT_EQ(loaded.accessToken, "ab\xEF\xBF\xBD" "cd");
-    EXPECT_EQ(loaded.privateKey, "\xEF\xBF\xBD");
+    EXPECT_EQ(SerializeCredentials(loaded), SerializeCredentials(Record("ab\xEF\xBF\xBD" "cd", "\xEF\xBF\xBD")));
+
+    // Members that are missing read as empty; unknown ones are ignored.
+    WriteFile(home.store(), R"({"littleskin":{"access_token":"a","extra":7},"cloud":{}})");
+    EXPECT_TRUE(LoadCredentials(loaded) && SerializeCredentials(loaded) == SerializeCredentials(Record("a")));
 }
 
 TEST(CredentialStore, OnlyTheUserCanReadIt) {
     TempHome home;
-    const auto folder = home.store().parent_path();
-    std::filesystem::create_directories(folder);
-    std::filesystem::permissions(folder, std::filesystem::perms::all);
-    // A leftover temporary file with a loose mode must not pass it on to the store.
-    WriteFile(WithSuffix(home.store(), ".tmp"), "leftover");
-    std::filesystem::permissions(WithSuffix(home.store(), ".tmp"),
-                                 static_cast<std::filesystem::perms>(0644));
-    ASSERT_TRUE(SaveCredentials(Sample()));
-    EXPECT_EQ(Mode(folder), 0700u);
+    // An open folder, and a leftover temporary file with a loose mode that must not pass it on.
+    WriteFile(Beside(home.store(), ".tmp"), "leftover");
+    std::filesystem::permissions(home.store().parent_path(), std::filesystem::perms::all);
+    std::filesystem::permissions(Beside(home.store(), ".tmp"), static_cast<std::filesystem::perms>(0644));
+    ASSERT_TRUE(SaveCredentials(kSample));
+    EXPECT_EQ(Mode(home.store().parent_path()), 0700u);
     EXPECT_EQ(Mode(home.store()), 0600u);
-    EXPECT_EQ(StorePath(), home.store());
 }
 
-TEST(CredentialStore, UnreadableStoresDoNotLoad) {
+TEST(CredentialStore, UnreadableStoresDoNotLoadAndAreKeptAside) {
     TempHome home;
     const struct {
-        const char* what;
-        std::string text;
+        const char *what, *text;
     } cases[] = {
-        {"not JSON", "{\"cloud\": {"},
+        {"not JSON", R"({"littleskin": {"access_token": "half)"},
         {"root not an object", "[]"},
         {"cloud missing", R"({"littleskin":{"access_token":"a"}})"},
-        {"littleskin missing", R"({"cloud":{"private_key":"k"}})"},
         {"cloud not an object", R"({"cloud":"k","littleskin":{}})"},
         {"member not a string", R"({"cloud":{"private_key":"k"},"littleskin":{"access_token":5}})"},
         {"last member not a string", R"({"cloud":{"private_key":null},"littleskin":{}})"},
     };
+    const auto damaged = Beside(home.store(), ".damaged");
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         WriteFile(home.store(), c.text);
-        Credentials out = Sample();
-        EXPECT_FALSE(LoadCredentials(out)) << c.what;
-        ExpectSameRecord(out, Sample());  // nothing half-read reaches the caller
-        // The unreadable file is kept aside before anything replaces it.
-        EXPECT_EQ(ReadFile(WithSuffix(home.store(), ".damaged")), c.text) << c.what;
-        EXPECT_EQ(Mode(WithSuffix(home.store(), ".damaged")), 0600u) << c.what;
+        Credentials out = kSample;
+        EXPECT_FALSE(LoadCredentials(out));
+        EXPECT_EQ(SerializeCredentials(out), SerializeCredentials(kSample));  // nothing half-read
+        EXPECT_EQ(Mode(damaged), 0600u);
+        // The next save replaces the store; the copy aside stays.
+        ASSERT_TRUE(SaveCredentials(Record("", "n")) && LoadCredentials(out));
+        EXPECT_EQ(out.accountName, "n");
+        EXPECT_EQ(ReadFile(damaged), c.text);
     }
 
-    // Missing and empty files do not load either; there is nothing to keep aside.
-    std::filesystem::remove(WithSuffix(home.store(), ".damaged"));
-    std::filesystem::remove(home.store());
+    // Missing and empty files do not load either, and there is nothing to keep aside.
+    std::filesystem::remove_all(home.data());
     Credentials out;
     EXPECT_FALSE(LoadCredentials(out));
     WriteFile(home.store(), "");
     EXPECT_FALSE(LoadCredentials(out));
-    EXPECT_FALSE(std::filesystem::exists(WithSuffix(home.store(), ".damaged")));
-}
-
-TEST(CredentialStore, MissingMembersReadAsEmpty) {
-    TempHome home;
-    WriteFile(home.store(),
-              R"({"littleskin":{"access_token":"a","current_role":"r","extra":7},"cloud":{}})");
-    Credentials out = Sample();
-    ASSERT_TRUE(LoadCredentials(out));
-    EXPECT_EQ(out.accessToken, "a");
-    EXPECT_EQ(out.currentRole, "r");
-    EXPECT_EQ(out.clientToken, "");
-    EXPECT_EQ(out.currentRoleId, "");
-    EXPECT_EQ(out.availableProfiles, "");
-    EXPECT_EQ(out.accountId, "");
-    EXPECT_EQ(out.accountName, "");
-    EXPECT_EQ(out.privateKey, "");
-}
-
-TEST(CredentialStore, DamagedStoreIsKeptAsideAndReplacedByTheNextSave) {
-    TempHome home;
-    const std::string damaged = "{\"littleskin\": {\"access_token\": \"half";
-    WriteFile(home.store(), damaged);
-    WriteFile(home.config(), "[launcher]\nselected_role=FromIni\n[auth]\naccess_token=old\n");
-    Settings settings;
-    settings.Load();
-    // The store is not empty, so no migration: the config.ini values stay in charge.
-    EXPECT_EQ(settings.currentRole, "FromIni");
-    EXPECT_EQ(settings.accessToken, "");
-    EXPECT_EQ(ReadFile(home.store()), damaged);
-    EXPECT_EQ(ReadFile(WithSuffix(home.store(), ".damaged")), damaged);
-
-    settings.accountName = "n";
-    settings.Save();
-    Credentials out;
-    ASSERT_TRUE(LoadCredentials(out));
-    EXPECT_EQ(out.accountName, "n");
-    EXPECT_EQ(out.currentRole, "FromIni");
-    EXPECT_EQ(ReadFile(WithSuffix(home.store(), ".damaged")), damaged);
-}
-
-TEST(CredentialStore, EmptyStoreCountsAsAbsent) {
-    TempHome home;
-    WriteFile(home.store(), "");
-    WriteFile(home.config(), "[auth]\naccess_token=migrated\nygg_api=x\n");
-    Settings settings;
-    settings.Load();
-    EXPECT_EQ(settings.accessToken, "migrated");
-    Credentials out;
-    ASSERT_TRUE(LoadCredentials(out));
-    EXPECT_EQ(out.accessToken, "migrated");
-    IniFile ini;
-    ASSERT_TRUE(ini.Load(home.config()));
-    EXPECT_FALSE(ini.Get("auth", "access_token"));
-    EXPECT_FALSE(ini.Get("auth", "ygg_api"));
-
-    // From now on the store exists: the migration leaves a config.ini alone.
-    WriteFile(home.config(), "[auth]\naccess_token=second\n");
-    MigrateCredentials(home.config());
-    ASSERT_TRUE(ini.Load(home.config()));
-    EXPECT_EQ(ini.Get("auth", "access_token"), "second");
-    ASSERT_TRUE(LoadCredentials(out));
-    EXPECT_EQ(out.accessToken, "migrated");
+    EXPECT_FALSE(std::filesystem::exists(damaged));
 }
 
 TEST(CredentialStore, FailedSaveLeavesTheOldFile) {
     TempHome home;
-    ASSERT_TRUE(SaveCredentials(Sample()));
+    ASSERT_TRUE(SaveCredentials(kSample));
     const std::string before = ReadFile(home.store());
-    Credentials other;
-    other.accessToken = "new";
-
-    // The temporary file cannot be written: a non-empty directory stands in its place.
-    const auto temp = WithSuffix(home.store(), ".tmp");
+    const Credentials other = Record("new");
+    // The temporary file cannot be written: a non-empty folder stands in its place.
+    const auto temp = Beside(home.store(), ".tmp");
     WriteFile(temp / "blocker", "x");
     EXPECT_FALSE(SaveCredentials(other));
     EXPECT_EQ(ReadFile(home.store()), before);
+    // The store path itself is a non-empty folder: the move fails and nothing is written there.
     std::filesystem::remove_all(temp);
-
-    // The store path itself is a non-empty directory: the move fails, the .tmp stays behind.
     std::filesystem::remove(home.store());
     WriteFile(home.store() / "blocker", "x");
     EXPECT_FALSE(SaveCredentials(other));
-    EXPECT_TRUE(std::filesystem::is_directory(home.store()));
     EXPECT_EQ(ReadFile(temp), SerializeCredentials(other));
-    Credentials out;
-    EXPECT_FALSE(LoadCredentials(out));
 }
 
 }  // namespace

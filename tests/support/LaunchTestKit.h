@@ -1,0 +1,78 @@
+#pragma once
+// Shared set-up of the launch tests: a fresh game folder with the real version JSON fixtures,
+// stand-in Java runtimes, and the headless launcher read event by event.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Paths.h"
+#include "TempHome.h"
+#include "ZipWriter.h"
+#ifdef LUMIVALE_EXE
+#include "JsonFields.h"
+#include "Subprocess.h"
+#endif
+
+namespace lumivale::test {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+inline nlohmann::json Fixture(const std::string& id) {
+    return nlohmann::json::parse(ReadFile(fs::path(LUMIVALE_TEST_DATA) / "versions" / (id + ".json")));
+}
+
+// <home>/bin/java: a script that answers like a JVM, `banner` first, on standard error.
+inline fs::path FakeJava(const fs::path& home, const std::string& banner) {
+    const fs::path java = home / "bin" / "java";
+    WriteFile(java, "#!/bin/sh\necho '" + banner + "' >&2\necho 'OpenJDK Runtime Environment' >&2\n");
+    fs::permissions(java, fs::perms::owner_all);
+    return java;
+}
+
+// A game folder (<program>/.minecraft) with versions/ and libraries/ filled on demand.
+class GameFolder : public ::testing::Test {
+protected:
+    fs::path root() const { return home_.program() / ".minecraft"; }
+    std::string rootText() const { return PathUtf8(root()); }
+    std::string lib(const std::string& relative) const { return PathUtf8(root() / "libraries" / relative); }
+    std::string folderOf(const std::string& id) const { return PathUtf8(root() / "versions" / id); }
+
+    void installVersion(const std::string& id, const nlohmann::json& document, bool withJar = true) const {
+        WriteFile(root() / "versions" / id / (id + ".json"), document.dump());
+        if (withJar) WriteFile(root() / "versions" / id / (id + ".jar"), "jar");
+    }
+    void installFixture(const std::string& id) const { installVersion(id, Fixture(id)); }
+    void touchLibrary(const std::string& relative) const { WriteFile(lib(relative), "jar"); }
+    void zipLibrary(const std::string& relative, const std::vector<std::pair<std::string, std::string>>& entries) const {
+        fs::create_directories(fs::path(lib(relative)).parent_path());
+        WriteZip(lib(relative), entries);
+    }
+
+    TempHome home_;
+};
+
+#ifdef LUMIVALE_EXE
+// The launcher in headless mode on `home`, with `env` added.
+inline std::unique_ptr<Subprocess> StartHeadless(const TempHome& home, Strings env = {}) {
+    env.push_back("XDG_DATA_HOME=" + home.data().string());
+    return std::make_unique<Subprocess>(LUMIVALE_EXE, Strings{"--headless", "--home", home.program().string()}, env);
+}
+
+// Reads up to and including the next event of `type` (empty when none comes); the events read
+// on the way are appended to `seen`.
+inline std::string NextOfType(Subprocess& launcher, const std::string& type, Strings* seen = nullptr) {
+    while (auto line = launcher.ReadLine(std::chrono::seconds(60))) {
+        if (ReadTextField(*line, "type") == type) return *line;
+        if (seen) seen->push_back(*line);
+    }
+    return {};
+}
+#endif
+
+}  // namespace lumivale::test

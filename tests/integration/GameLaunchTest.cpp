@@ -1,5 +1,6 @@
 // "game:launch" from end to end: a core with a missing library and a damaged official client jar, a
-// loopback mirror that has them, the machine's JDK, and a small game that prints its arguments.
+// loopback mirror that has them, the machine's JDK, a small game that prints its arguments, and the
+// reference backend that keeps the play time; and the core choice as the page sees it.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -16,11 +17,14 @@ namespace {
 constexpr const char* kGameSource = R"(public class Game {
     public static void main(String[] args) throws Exception {
         System.out.println("GAME ARGS " + String.join(" ", args));
+        System.err.write(new byte[] {(byte) 0xE4, (byte) 0xB8, (byte) 0xAD, (byte) 0xFF, 0, '\r', '\n'});  // raw, on the other stream
+        System.err.flush();
         int code = 0;
         for (int i = 0; i + 1 < args.length; i++) {
             if (args[i].equals("--exit")) code = Integer.parseInt(args[i + 1]);
             if (args[i].equals("--sleep")) Thread.sleep(Long.parseLong(args[i + 1]));
         }
+        System.out.println("bye");
         System.exit(code);
     }
 })";
@@ -39,13 +43,9 @@ protected:
         WriteFile(officialJar_, "damaged");
         WriteVersionJson("--exit 0 --sleep 2500");
         WriteFile(home_.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-        StoreSignIn("");
-    }
-    // A signed-in player, so the command line carries a token that the log must not show.
-    void StoreSignIn(const std::string& accountId) {
-        WriteFile(home_.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123",)"
-                                 R"("client_token":"c","current_role":"Steve","current_role_id":"0123abcd")" +
-                                     (accountId.empty() ? "" : R"(,"account_id":")" + accountId + "\"") + "}}");
+        // A signed-in player, so the command line carries a token that the log must not show.
+        WriteFile(home_.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
+                                 R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
         fs::permissions(home_.store(), fs::perms::owner_read | fs::perms::owner_write);
     }
     void WriteVersionJson(const std::string& extraArguments) {
@@ -57,7 +57,7 @@ protected:
                       R"("path":"com/example/lib/1.0/lib-1.0.jar","url":")" +
                       official_.Url("/LIBRARIES/com/example/lib/1.0/lib-1.0.jar") + R"("}}}]})");
     }
-    std::unique_ptr<Subprocess> Start(const std::string& backendBase = "http://127.0.0.1:9") {
+    std::unique_ptr<Subprocess> Start(const std::string& backendBase) {
         Strings env = {"LUMIVALE_LITTLESKIN_BASE=http://127.0.0.1:9", "LUMIVALE_BACKEND_BASE=" + backendBase,
                        "JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=" + mirror_.Url("/")};
         for (const char* name : {"DATA", "LIBRARIES", "META", "ASSETS", "MAVEN"}) {
@@ -75,19 +75,20 @@ protected:
     std::string client_;
 };
 
-TEST_F(GameLaunchTest, LaunchCompletesFilesRunsTheGameLogsWithoutTheTokenAndReportsAnAbnormalEnd) {
-    auto launcher = Start();
+TEST_F(GameLaunchTest, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndAnswersEveryFailureWithItsReason) {
+    backend::BackendServer backend(home_.root() / "backend.sqlite");
+    ASSERT_TRUE(backend.Start("127.0.0.1", 0));
+    auto launcher = Start("http://127.0.0.1:" + std::to_string(backend.Port()));
+    EXPECT_EQ(NextOfType(*launcher, "cloud:playtime:got"), R"({"type":"cloud:playtime:got","total_seconds":0})");
     launcher->Send(R"({"type":"game:launch"})");
-    Strings lines;
+    Strings lines, types;
     NextOfType(*launcher, "game:stopped", &lines);
-    Strings types;
     for (const auto& line : lines) {
         const std::string type = ReadTextField(line, "type");
         if (types.empty() || types.back() != type || (type != "game:tick" && type != "install:progress")) types.push_back(type);
     }
     EXPECT_EQ(types, (Strings{"sys:cores", "game:info", "launch:step", "install:start", "install:progress", "launch:step",
-                              "game:started", "game:tick"}))
-        << ::testing::PrintToString(lines);
+                              "game:started", "game:tick"})) << ::testing::PrintToString(lines);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[1], R"({"type":"game:info","msg":"已为版本 1.20.1 自动选择推荐 Java"})");
 
@@ -97,54 +98,37 @@ TEST_F(GameLaunchTest, LaunchCompletesFilesRunsTheGameLogsWithoutTheTokenAndRepo
     EXPECT_EQ(ReadFile(officialJar_.string() + ".badsha1.bak"), "damaged");
     EXPECT_TRUE(official_.Requests().empty());
 
-    // The log: header, the command line without the token, then the game's own output.
+    // The log: the launch id, the command line without the token, then both streams byte for byte.
     const std::string log = ReadFile(home_.program() / "log" / "MC启动诊断.log");
-    EXPECT_TRUE(std::regex_search(log, std::regex("^\\[Lumivale\\] 本次启动标记 launch-id: [0-9a-f-]{36}\r\n"))) << log;
-    EXPECT_NE(log.find("Game --username Steve --accessToken *** --exit 0"), std::string::npos) << log;
-    const auto output = log.find("[Lumivale] Java 输出：\r\n");
-    ASSERT_NE(output, std::string::npos);
-    EXPECT_EQ(log.substr(0, output).find("secret-token-123"), std::string::npos);
-    EXPECT_NE(log.find("GAME ARGS --username Steve --accessToken secret-token-123 --exit 0", output), std::string::npos);
+    EXPECT_TRUE(std::regex_search(log, std::regex("^\\[Lumivale\\] 本次启动标记 launch-id: [0-9a-f-]{36}\r\n\\[Lumivale\\] 启动命令行：\r\n")))
+        << log;
+    const std::string command = "Game --username Steve --accessToken *** --exit 0 --sleep 2500\r\n\r\n[Lumivale] Java 输出：\r\n";
+    ASSERT_NE(log.find(command), std::string::npos) << log;
+    EXPECT_EQ(log.substr(0, log.find(command)).find("secret-token-123"), std::string::npos);
+    EXPECT_EQ(log.substr(log.find(command) + command.size()), "GAME ARGS --username Steve --accessToken secret-token-123 --exit 0 --sleep 2500\n" +
+                                                                  std::string("\xE4\xB8\xAD\xFF\0\r\n", 7) + "bye\n");
+
+    // The game's length reaches the backend on a thread of its own: ask until the total shows it.
+    std::int64_t total = 0;
+    for (int i = 0; i < 100 && total < 2; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        launcher->Send(R"({"type":"cloud:playtime:get"})");
+        const std::string got = NextOfType(*launcher, "cloud:playtime:got");
+        if (got.empty()) break;
+        total = ReadIntField(got, "total_seconds");
+    }
+    EXPECT_GE(total, 2);  // the game sleeps 2.5 s
 
     // An abnormal end: "game:stopped", then the error.
     WriteVersionJson("--exit 1");
     launcher->Send(R"({"type":"game:launch"})");
     Strings failed;
-    const std::string error = NextOfType(*launcher, "game:error", &failed);
-    ASSERT_FALSE(failed.empty());
-    EXPECT_EQ(ReadTextField(failed.back(), "type"), "game:stopped");
-    EXPECT_EQ(error, R"({"type":"game:error","reason":"游戏进程异常退出（可能是 Java 版本不符或游戏文件缺失）"})");
+    EXPECT_EQ(NextOfType(*launcher, "game:error", &failed),
+              R"({"type":"game:error","reason":"游戏进程异常退出（可能是 Java 版本不符或游戏文件缺失）"})");
+    EXPECT_EQ(ReadTextField(failed.empty() ? "" : failed.back(), "type"), "game:stopped");
 
-    launcher->CloseInput();
-    EXPECT_EQ(launcher->Wait(), 0);
-}
-
-TEST_F(GameLaunchTest, AFinishedGameUploadsItsLengthToTheBackend) {
-    backend::BackendServer backend(home_.root() / "backend.sqlite");
-    ASSERT_TRUE(backend.Start("127.0.0.1", 0));
-    StoreSignIn("u-77");
-    auto launcher = Start("http://127.0.0.1:" + std::to_string(backend.Port()));
-    EXPECT_EQ(NextOfType(*launcher, "cloud:playtime:got"), R"({"type":"cloud:playtime:got","total_seconds":0})");
-    launcher->Send(R"({"type":"game:launch"})");
-    NextOfType(*launcher, "game:stopped");
-    // The upload follows the game's end on its own thread: ask until the total shows it.
-    std::int64_t total = 0;
-    for (int i = 0; i < 100 && total < 2; ++i) {
-        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        launcher->Send(R"({"type":"cloud:playtime:get"})");
-        total = ReadIntField(NextOfType(*launcher, "cloud:playtime:got"), "total_seconds");
-    }
-    EXPECT_GE(total, 2);  // the game sleeps 2.5 s
-    launcher->CloseInput();
-    EXPECT_EQ(launcher->Wait(), 0);
-    EXPECT_TRUE(std::regex_search(launcher->Stderr(), std::regex("游戏退出，上传时长：账号=u-77 本局=\\d+秒 增量=\\d+秒 结果=成功\\(服务端累计=" +
-                                                                   std::to_string(total) + "\\)")))
-        << launcher->Stderr();
-}
-
-TEST_F(GameLaunchTest, ChecksBeforeTheLaunchAnswerWithTheirReason) {
-    WriteFile(home_.config(), "[launcher]\nselected_java=/no/such/java\nselected_core=" + core_.string() + "\n");
-    auto launcher = Start();
+    // Checks before the launch.
+    launcher->Send(R"({"type":"config:set","key":"selected_java","value":"/no/such/java"})");
     launcher->Send(R"({"type":"game:launch"})");
     EXPECT_EQ(NextOfType(*launcher, "game:error"),
               R"({"type":"game:error","reason":"你选择的 Java 已不存在或不可用（/no/such/java），请到 设置 - Java 运行环境 重新选择"})");
@@ -153,6 +137,45 @@ TEST_F(GameLaunchTest, ChecksBeforeTheLaunchAnswerWithTheirReason) {
     EXPECT_EQ(NextOfType(*launcher, "game:error"), R"({"type":"game:error","reason":"未找到核心 jar 文件"})");
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_TRUE(std::regex_search(launcher->Stderr(), std::regex("游戏退出，上传时长：账号=u-77 本局=\\d+秒 增量=\\d+秒 结果=成功\\(服务端累计=" +
+                                                                   std::to_string(total) + "\\)")))
+        << launcher->Stderr();
+}
+
+TEST(CoreSelection, ChoosingACoreReportsItAndPicksItsJavaWhileOnAuto) {
+    TempHome home;
+    const fs::path core = home.program() / ".minecraft" / "versions" / "1.20.1";
+    WriteFile(core / "1.20.1.jar", "");
+    fs::resize_file(core / "1.20.1.jar", 25u << 20);
+    WriteFile(core / "1.20.1.json", R"({"id":"1.20.1"})");
+    const fs::path java8 = home.root() / "jdk8/bin/java", java17 = home.root() / "jdk17/bin/java";
+    WriteFile(java8, "");
+    WriteFile(java17, "");
+    WriteFile(home.config(), "[launcher]\nselected_java=auto\n[java]\ncount=2\njava0_name=java version \"1.8.0_392\"\njava0_exe=" +
+                                 java8.string() + "\njava0_manual=1\njava1_name=openjdk version \"17.0.9\"\njava1_exe=" +
+                                 java17.string() + "\njava1_manual=1\n");
+    auto launcher = StartHeadless(home);
+    launcher->Send(R"({"type":"sys:init"})");
+    EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"sys:java","list":[{"name":"java version \"1.8.0_392\"","value":")" +
+                                                     java8.string() + R"("},{"name":"openjdk version \"17.0.9\"","value":")" +
+                                                     java17.string() + R"("}]})");
+    EXPECT_EQ(launcher->ReadLine().value_or(""),
+              R"({"type":"sys:cores","list":[{"name":"1.20.1","value":")" + core.string() + R"(","real":"1.20.1"}]})");
+
+    const std::string choose = R"({"type":"config:set","key":"selected_core","value":")" + core.string() + R"("})";
+    launcher->Send(choose);
+    EXPECT_EQ(NextOfType(*launcher, "sys:core_info"),
+              R"({"type":"sys:core_info","realVersion":"1.20.1","javaMajor":17,"javaDisplay":"openjdk version \"17.0.9\""})");
+    EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"sys:select_java","value":")" + java17.string() + R"("})");
+    // A core nobody has is not reported; with a Java chosen, no second automatic choice.
+    launcher->Send(R"({"type":"config:set","key":"selected_core","value":"/no/such/core"})");
+    launcher->Send(choose);
+    EXPECT_TRUE(launcher->ReadLine().value_or("").starts_with(R"({"type":"sys:core_info",)"));
+    launcher->Send(R"({"type":"game:stop"})");
+    EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"game:stopped"})");
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_NE(ReadFile(home.config()).find("selected_java=" + java17.string() + "\n"), std::string::npos);
 }
 
 }  // namespace

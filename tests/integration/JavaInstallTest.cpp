@@ -3,7 +3,7 @@
 // that needs Java 21 launched with the runtime it installed.
 #include <gtest/gtest.h>
 
-#include <future>
+#include <chrono>
 
 #include "BackendServer.h"
 #include "LaunchTestKit.h"
@@ -39,7 +39,9 @@ protected:
         TestReply cut = TestReply::Ok(RandomBytes(200000, 3));
         cut.cutAfter = 1000;
         packages.Serve("/cut", cut);
-        packages.Handle("/slow", [](const TestRequest&) { return shared_->release.wait(), TestReply::Ok("x"); });
+        TestReply slow = TestReply::Ok("x");
+        slow.delay = std::chrono::seconds(2);  // still downloading when the next installation is asked for
+        packages.Serve("/slow", slow);
 
         const fs::path database = shared_->home.root() / "backend.sqlite";
         const std::string tool = (fs::path(LUMIVALE_EXE).parent_path() / "lumivale-backend").string();
@@ -53,11 +55,7 @@ protected:
         shared_->backend = std::make_unique<backend::BackendServer>(database);
         ASSERT_TRUE(shared_->backend->Start("127.0.0.1", 0));
     }
-    static void TearDownTestSuite() {
-        shared_->Release();
-        if (shared_->backend) shared_->backend->Stop();
-        delete shared_;
-    }
+    static void TearDownTestSuite() { delete shared_; }
 
     std::unique_ptr<Subprocess> Start(const std::string& backendBase = {}) {
         return StartHeadless(home_, {"JAVA_HOME=" + std::string(kTestJdk), "TMPDIR=" + (home_.root() / "tmp").string(),
@@ -80,14 +78,6 @@ protected:
         TempHome home;
         TestHttpServer packages;
         std::unique_ptr<backend::BackendServer> backend;
-        std::promise<void> releaseSignal;
-        std::shared_future<void> release = releaseSignal.get_future().share();
-        void Release() {
-            try {
-                releaseSignal.set_value();
-            } catch (const std::future_error&) {  // released already
-            }
-        }
     };
     static inline Shared* shared_ = nullptr;
     TempHome home_;
@@ -136,11 +126,16 @@ TEST_F(JavaInstallTest, TheListedRuntimeIsInstalledListedAndRunsACoreThatNeedsJa
               launchLines.end());
     EXPECT_NE(ReadFile(home_.program() / "log" / "MC启动诊断.log").find("GAME RAN ON " + std::string(kTestJdk)), std::string::npos);
 
-    // Picking its bin folder by hand names the same runtime: still listed once, now chosen.
-    launcher->Send(R"({"type":"java:browse"})");
-    NextOfType(*launcher, "host:pick");
-    launcher->Send(R"({"type":"host:picked","path":")" + java.parent_path().string() + R"("})");
+    // Browsing: a cancelled picker does nothing, a folder without java says so, and the runtime's
+    // bin folder names the same runtime: still listed once, now chosen.
+    Strings seen;
+    for (const std::string& picked : {std::string(), home_.root().string(), java.parent_path().string() + "/"}) {
+        launcher->Send(R"({"type":"java:browse"})");
+        EXPECT_EQ(NextOfType(*launcher, "host:pick", &seen), R"({"type":"host:pick","kind":"folder","title":"请选择 bin 的文件夹目录"})");
+        launcher->Send(R"({"type":"host:picked","path":")" + picked + R"("})");
+    }
     EXPECT_EQ(NextOfType(*launcher, "sys:java"), others[0]);
+    EXPECT_EQ(seen, Strings{R"({"type":"game:error","reason":"该目录未找到 java.exe"})"});
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     EXPECT_NE(ReadFile(home_.config()).find("selected_java=" + java.string() + "\n"), std::string::npos);
@@ -170,7 +165,6 @@ TEST_F(JavaInstallTest, EveryFailureEndsWithItsOwnErrorAndLeavesNothingHalfDone)
     while ((line = NextOfType(*launcher, "java:progress")).find("\"name\":\"slow\"") != std::string::npos) {
     }
     EXPECT_EQ(line, R"({"type":"java:progress","name":"Java 21 x64","phase":"error","text":"已有 Java 安装任务进行中"})");
-    shared_->Release();
     EXPECT_EQ(Progress(*launcher).back(), Event("slow", "error", 0, unpackable));
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);

@@ -1,6 +1,6 @@
 #pragma once
-// Shared set-up of the launch tests: a fresh game folder with the real version JSON fixtures,
-// stand-in Java runtimes, and the headless launcher read event by event.
+// Shared set-up of the launch tests: a game folder with the real version JSON fixtures, and the
+// headless launcher read event by event.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -25,14 +25,6 @@ using Strings = std::vector<std::string>;
 
 inline nlohmann::json Fixture(const std::string& id) {
     return nlohmann::json::parse(ReadFile(fs::path(LUMIVALE_TEST_DATA) / "versions" / (id + ".json")));
-}
-
-// <home>/bin/java: a script that answers like a JVM, `banner` first, on standard error.
-inline fs::path FakeJava(const fs::path& home, const std::string& banner) {
-    const fs::path java = home / "bin" / "java";
-    WriteFile(java, "#!/bin/sh\necho '" + banner + "' >&2\necho 'OpenJDK Runtime Environment' >&2\n");
-    fs::permissions(java, fs::perms::owner_all);
-    return java;
 }
 
 // A game folder (<program>/.minecraft) with versions/ and libraries/ filled on demand.

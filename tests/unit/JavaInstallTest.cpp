@@ -1,20 +1,16 @@
-// The Java installation: catalogue cut and names from the network, the install thread against a
-// loopback backend with a stand-in installer for each outcome, and the Linux installer on real
+// The Java installation: catalogue cut and names from the network, and the Linux installer on real
 // archives, hostile ones included.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <random>
 
-#include "CloudClient.h"
-#include "HttpTransport.h"
 #include "JavaInstall.h"
 #include "JavaInstallCommands.h"
 #include "JavaPackageInstaller.h"
 #include "LaunchTestKit.h"
 #include "TarWriter.h"
-#include "TestHttpServer.h"
+#include "TestJava.h"
 
 namespace lumivale::test {
 namespace {
@@ -40,78 +36,15 @@ TEST(JavaCatalogue, ItemsAreCutWholeAndNamesFromTheNetworkStayPlainFileNames) {
     for (const auto& [name, folder] : folders) EXPECT_EQ(JavaRuntimeFolderName(name), folder) << name;
 }
 
-// An installer that answers with `result` and remembers the job.
-class StandInInstaller : public JavaPackageInstaller {
-public:
-    JavaPackageResult result;
-    JavaPackageJob seen;
-    bool NeedsElevation() const override { return true; }
-    std::string PackageSuffix() const override { return ".msi"; }
-    JavaPackageResult Install(const JavaPackageJob& job, const std::function<void()>& awaiting) override {
-        seen = job;
-        EXPECT_TRUE(fs::exists(job.package));
-        if (result.outcome == JavaPackageOutcome::StartedUnconfirmed) awaiting();
-        return result;
-    }
-};
-
-TEST(JavaInstallThread, EveryInstallerOutcomeEndsWithItsOwnPhaseTextAndPackageFate) {
+TEST(JavaInstallThread, WithoutABackendClientTheInstallationEndsAtOnce) {
     TempHome home;
-    TestHttpServer backend;
-    backend.Serve("/api/java/download", TestReply::Ok(R"({"success":true,"url":")" + backend.Url("/pkg") +
-                                                      R"(","key":"java/21/jdk.msi"})"));
-    backend.Serve("/pkg", TestReply::Ok(std::string(3 << 20, 'p')));
-    const fs::path package = home.root() / "dl" / "jdk.msi";
-    const std::string log = PathUtf8(home.program() / "log" / "java-install.log");
-    auto installer = std::make_shared<StandInInstaller>();
-    auto busy = std::make_shared<std::atomic<bool>>(false);
-    std::vector<std::string> installed;
-    const auto run = [&](bool withCloud) {
-        Strings events;
-        const JavaInstallTask task{"Java 21", withCloud ? std::make_shared<CloudClient>(backend.base()) : nullptr, installer,
-                                   package.parent_path(), home.program(), busy,
-                                   [&](std::string json) { events.push_back(std::move(json)); },
-                                   [&](const std::string& exe) { installed.push_back(exe); }};
-        busy->store(true);
-        RunJavaInstall(task);
-        EXPECT_FALSE(busy->load());
-        return events;
-    };
-    const auto event = [](const std::string& phase, int percent, const std::string& text) {
-        return JavaProgressEvent("Java 21", phase, percent, text);
-    };
-
-    installer->result = {JavaPackageOutcome::InstalledRestartNeeded, 3010, ""};
-    Strings events = run(true);
-    ASSERT_GE(events.size(), 5u);
-    EXPECT_EQ(Strings(events.begin(), events.begin() + 2),
-              (Strings{event("resolve", 0, "正在获取下载地址…"), event("download", 0, "正在下载安装包…")}));
-    EXPECT_EQ(Strings(events.end() - 3, events.end()),
-              (Strings{event("download", 100, "正在下载 3 MB / 3 MB"), event("install", 100, "正在安装（需要管理员授权）…"),
-                       event("done", 100, "安装完成，重启后生效 ✓")}));
-    for (std::size_t i = 2; i + 1 < events.size(); ++i) EXPECT_NE(events[i], events[i + 1]);  // one per visible change
-    EXPECT_EQ(installer->seen.runtimeName, "Java 21");
-    EXPECT_TRUE(installed.empty());
-
-    struct Case {
-        JavaPackageResult result;
-        std::string last;
-        bool packageKept;
-    };
-    for (const Case& c : {Case{{JavaPackageOutcome::Failed, 1603, ""}, event("error", 0, "安装失败（错误码 1603），日志：" + log), true},
-                          Case{{JavaPackageOutcome::NotStarted, 0, ""}, event("error", 0, "安装未启动（可能被取消或权限不足）"), false},
-                          Case{{JavaPackageOutcome::StartedUnconfirmed, 0, ""}, event("done", 100, "安装已启动，若失败请查看日志：" + log), true},
-                          Case{{JavaPackageOutcome::Installed, 0, "/r/bin/java"}, event("done", 100, "安装完成 ✓"), false}}) {
-        fs::remove(package);
-        installer->result = c.result;
-        events = run(true);
-        EXPECT_EQ(events.back(), c.last);
-        EXPECT_EQ(fs::exists(package), c.packageKept) << c.last;
-    }
-    EXPECT_EQ(events[events.size() - 2], event("install", 100, "正在安装（需要管理员授权）…"));
-    EXPECT_EQ(installed, Strings{"/r/bin/java"});  // handed over before "done"
-    EXPECT_EQ(run(false), (Strings{event("resolve", 0, "正在获取下载地址…"), event("error", 0, "云端未连接")}));
-    CloseHttpConnections();
+    Strings events;
+    const JavaInstallTask task{"Java 21", nullptr, MakeJavaPackageInstaller(), home.root(), home.program(),
+                               std::make_shared<std::atomic<bool>>(true), [&](std::string json) { events.push_back(json); }, {}};
+    RunJavaInstall(task);
+    EXPECT_FALSE(task.busy->load());
+    EXPECT_EQ(events, (Strings{R"({"type":"java:progress","name":"Java 21","phase":"resolve","percent":0,"text":"正在获取下载地址…"})",
+                               R"({"type":"java:progress","name":"Java 21","phase":"error","percent":0,"text":"云端未连接"})"}));
 }
 
 // The Linux installer on real archives.
@@ -180,13 +113,8 @@ TEST_F(ArchiveInstall, HostileOrBrokenPackagesWriteNothingAndLeaveNoFolder) {
     EXPECT_EQ(Install("zip"), JavaPackageOutcome::Unpackable);
     EXPECT_NE(ReadFile(home_.program() / "log" / "java-install.log").find("拒绝目录外的条目：../../escaped.txt"), std::string::npos);
 
-    // Random bytes, and a package cut off half way.
-    std::mt19937 random(7);
-    std::string noise(100000, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    WriteFile(package_, noise);
-    EXPECT_EQ(Install("noise"), JavaPackageOutcome::Unpackable);
-    WriteTarGz(package_, {java, TarEntry::File("lib/big", noise)});
+    // A package cut off half way.
+    WriteTarGz(package_, {java, TarEntry::File("lib/big", RandomBytes(100000))});
     const std::string whole = ReadFile(package_);
     WriteFile(package_, whole.substr(0, whole.size() / 2));
     EXPECT_EQ(Install("cut"), JavaPackageOutcome::Unpackable);

@@ -1,12 +1,14 @@
-// The Java command of a launch, built from the real version JSON with real natives jars.
+// The Java command of a launch, built from the real version JSON with real natives jars, and the
+// natives extraction itself.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <regex>
+#include <set>
 
 #include "LaunchCommand.h"
+#include "LaunchFiles.h"
 #include "LaunchTestKit.h"
 #include "Log.h"
 #include "Resources.h"
@@ -179,36 +181,26 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
 }
 
 TEST_F(LaunchCommandTest, QuickJoinPortAndMemoryFlagsFollowTheRequest) {
-    LaunchRequest request = smallCore(json::object());
-    const auto filtered = [](const LaunchRequest& r, const std::function<bool(const std::string&)>& keep) {
-        const LaunchPlan plan = buildLaunchCommand(r);
-        EXPECT_TRUE(plan.success) << plan.error;
+    const auto parts = [](const LaunchRequest& r) {  // the memory flags, then what follows the main class
+        const Strings args = buildLaunchCommand(r).arguments;
         Strings out;
-        std::copy_if(plan.arguments.begin(), plan.arguments.end(), std::back_inserter(out), keep);
+        std::copy_if(args.begin(), args.end(), std::back_inserter(out), [](const std::string& a) { return a.starts_with("-Xm"); });
+        const auto main = std::find(args.begin(), args.end(), "Main");
+        out.insert(out.end(), main + (main != args.end()), args.end());
         return out;
     };
-    const auto tail = [&](const std::string& address, std::int32_t port) {
-        request.serverAddress = address;
+    LaunchRequest request = smallCore(json::object());
+    request.serverAddress = "mc.invalid";
+    const std::vector<std::pair<std::int32_t, std::string>> ports = {
+        {0, "25565"}, {-1, "25565"}, {65536, "25565"}, {INT32_MIN, "25565"}, {1, "1"}, {65535, "65535"}};
+    for (const auto& [port, used] : ports) {
         request.serverPort = port;
-        const LaunchPlan plan = buildLaunchCommand(request);
-        const auto main = std::find(plan.arguments.begin(), plan.arguments.end(), "Main");
-        return main == plan.arguments.end() ? Strings{"no main"} : Strings(main + 1, plan.arguments.end());
-    };
-    for (const std::int32_t port : {0, -1, 65536, INT32_MIN}) {
-        EXPECT_EQ(tail("mc.invalid", port), (Strings{"--server", "mc.invalid", "--port", "25565"})) << port;
+        EXPECT_EQ(parts(request), (Strings{"-Xmx4096M", "-Xms4096M", "--server", "mc.invalid", "--port", used})) << port;
     }
-    for (const std::int32_t port : {1, 65535}) {
-        EXPECT_EQ(tail("mc.invalid", port), (Strings{"--server", "mc.invalid", "--port", std::to_string(port)}));
-    }
-    EXPECT_EQ(tail("", 25566), Strings{});
-
-    const auto memory = [](const std::string& a) { return a.starts_with("-Xm"); };
-    request.memoryMb = 2048;
-    EXPECT_EQ(filtered(request, memory), (Strings{"-Xmx2048M", "-Xms2048M"}));
+    request.serverAddress.clear();
     request.options = {"-Xms1G"};
-    EXPECT_EQ(filtered(request, memory), (Strings{"-Xms1G"}));
-    LaunchRequest manifestHeap = smallCore({{"arguments", {{"jvm", {"-Xmx3G"}}}}});
-    EXPECT_EQ(filtered(manifestHeap, memory), (Strings{"-Xmx3G"}));
+    EXPECT_EQ(parts(request), Strings{"-Xms1G"});
+    EXPECT_EQ(parts(smallCore({{"arguments", {{"jvm", {"-Xmx3G"}}}}})), Strings{"-Xmx3G"});
 }
 
 TEST_F(LaunchCommandTest, TheCommandLineQuotesAndEmptyArgumentsAreDropped) {
@@ -250,6 +242,30 @@ TEST_F(LaunchCommandTest, BrokenCoresFailWithTheirMessage) {
         else if (id.starts_with("nomain")) EXPECT_EQ(plan.error, "版本 JSON 缺少 mainClass");
         else EXPECT_TRUE(plan.error.starts_with("版本 JSON 无法解析：")) << plan.error;
     }
+}
+
+TEST(LaunchFiles, OnlyNativeLibrariesAreExtractedAndHostileNamesWriteNothingOutside) {
+    TempHome home;
+    const fs::path jar = home.root() / "natives.jar";
+    WriteZip(jar, {{"META-INF/hidden.so", "no"}, {"lib.so", "so"}, {"x64/glfw.dll", "dll"}, {"a.jnilib", "j"},
+                   {"b.dylib", "d"}, {"UPPER.DLL", "no"}, {"libfoo.so.1", "no"}, {"readme.txt", "no"},
+                   {"../escaped.so", "x"}, {"inner/../../escaped2.so", "x"}, {PathUtf8(home.root() / "abs.so"), "x"},
+                   {"..\\backslash.so", "x"}, {"C:/drive.dll", "x"}, {"inner/../stays.so", "ok"}});
+    const fs::path natives = home.root() / "game" / "natives";
+    EXPECT_EQ(extractNatives(PathUtf8(jar), PathUtf8(natives)), 5);
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(home.root())) {
+        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), home.root()).generic_string());
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"natives.jar", "game/natives/lib.so", "game/natives/x64/glfw.dll",
+                                            "game/natives/a.jnilib", "game/natives/b.dylib", "game/natives/stays.so"}));
+
+    // A later jar replaces a file of the same name; a jar that is not a zip writes nothing.
+    WriteZip(jar, {{"lib.so", "newer"}});
+    extractNatives(PathUtf8(jar), PathUtf8(natives));
+    EXPECT_EQ(ReadFile(natives / "lib.so"), "newer");
+    WriteFile(jar, "not a zip");
+    EXPECT_EQ(extractNatives(PathUtf8(jar), PathUtf8(natives)), 0);
 }
 
 }  // namespace

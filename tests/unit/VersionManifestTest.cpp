@@ -126,23 +126,5 @@ TEST_F(VersionManifestTest, ClasspathFallsBackToEveryJarBelowFiveEntriesThenAdds
               (Strings{coreJar, lib("a/a-1.jar"), lib("b/b-1.jar"), lib("c/c-1.jar"), lib("d/d-1.jar")}));
 }
 
-TEST(VersionManifestRules, DownloadChoicePrefersThisSystemsNatives) {
-    const auto pick = [](const json& library) {
-        std::string url, path;
-        return selectLibraryDownload(library, url, path) ? url + " " + path : std::string("none");
-    };
-    std::map<std::string, std::string> chosen;  // of the real 1.12.2 JSON, by name
-    for (const auto& library : Fixture("1.12.2")["libraries"]) chosen[library["name"]] += pick(library) + ";";
-    const std::string speech = "com/mojang/text2speech/1.10.3/text2speech-1.10.3", maven = "https://libraries.minecraft.net/";
-    EXPECT_EQ(chosen["com.mojang:text2speech:1.10.3"], maven + speech + ".jar " + speech + ".jar;" + maven + speech +
-                                                           "-natives-linux.jar " + speech + "-natives-linux.jar;");
-    EXPECT_EQ(chosen["ca.weblite:java-objc-bridge:1.0.0"], "none;none;");  // osx only
-    // The classifier is taken literally; without a complete entry of it the artifact serves.
-    EXPECT_EQ(pick(json::parse(R"({"natives":{"linux":"natives-linux-${arch}"},"downloads":{
-        "classifiers":{"natives-linux-64":{"url":"u","path":"p"}},"artifact":{"url":"ua","path":"pa"}}})")), "ua pa");
-    EXPECT_EQ(pick(json::parse(R"({"natives":{"linux":"natives-linux"},"downloads":{"classifiers":{"natives-linux":{"url":"u"}}}})")),
-              "none");
-}
-
 }  // namespace
 }  // namespace lumivale::test

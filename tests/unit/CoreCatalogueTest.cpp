@@ -5,7 +5,6 @@
 #include "JavaSelection.h"
 #include "LaunchTestKit.h"
 #include "Settings.h"
-#include "VersionRules.h"
 
 namespace lumivale::test {
 namespace {
@@ -14,13 +13,6 @@ namespace {
 void MakeJar(const fs::path& file, std::uintmax_t mib) {
     WriteFile(file, "");
     fs::resize_file(file, mib << 20);
-}
-
-TEST(VersionRules, RequiredJavaMajorAcrossGameVersions) {
-    const std::vector<std::pair<const char*, int>> cases = {
-        {"1.16.5", 8}, {"1.17", 17}, {"1.20.5", 17}, {"1.20.6", 21}, {"1.21", 21}, {"Fabric 1.21.1", 21},
-        {"24w14a", 21}, {"no digits", 17}, {"0.30", 17}, {"99999999999999999999.1", 21}};
-    for (const auto& [version, major] : cases) EXPECT_EQ(RequiredJavaMajor(version), major) << version;
 }
 
 TEST(CoreCatalogue, RealVersionPrefersClientVersionThenIdThenFolderName) {
@@ -48,8 +40,8 @@ TEST(CoreCatalogue, ScanListsFoldersWithAJarAbove10MiBAndFillsOnlyAnEmptySelecti
     std::map<std::string, CoreEntry> byName;
     for (const auto& core : settings.cores) byName[core.name] = core;
     ASSERT_EQ(byName.size(), 2u);
-    EXPECT_EQ(std::tie(byName["1.20.1"].folder, byName["1.20.1"].jar, byName["1.20.1"].realVersion),
-              std::make_tuple(PathUtf8(versions / "1.20.1"), PathUtf8(versions / "1.20.1" / "1.20.1.jar"), std::string("1.20.1")));
+    EXPECT_EQ(byName["1.20.1"].jar, PathUtf8(versions / "1.20.1" / "1.20.1.jar"));
+    EXPECT_EQ(byName["1.20.1"].realVersion, "1.20.1");
     EXPECT_EQ(byName["我的整合包"].realVersion, "");
     EXPECT_EQ(settings.selectedCore, settings.cores.front().folder);
     settings.selectedCore = byName["我的整合包"].folder;
@@ -61,32 +53,30 @@ TEST(CoreCatalogue, ScanListsFoldersWithAJarAbove10MiBAndFillsOnlyAnEmptySelecti
     EXPECT_TRUE(settings.cores.empty());
 }
 
-TEST(JavaSelection, AutoTakesTheFirstJavaOfTheRequiredMajorAndAnExplicitOneWhenListedOrPresent) {
+TEST(JavaSelection, AutoTakesTheFirstJavaOfTheMajorTheGameNeedsAndAnExplicitOneWhenListedOrPresent) {
     const std::vector<JavaInstall> list = {{R"(openjdk version "21.0.1")", "/jdk/21/bin/java", false},
                                            {R"(openjdk version "17.0.9")", "/jdk/17/bin/java", false},
                                            {R"(openjdk version "17.0.1")", "/jdk/17b/bin/java", false},
                                            {R"(java version "1.8.0_392")", "/jdk/8/bin/java", true}};
-    const auto core = [](const std::string& name, const std::string& real) { return CoreEntry{name, "/v/" + name, "/v/x.jar", real}; };
-    const std::vector<std::tuple<std::string, std::string, std::string>> autoCases = {
-        {"1.20.6", "1.20.6", "/jdk/21/bin/java"}, {"x", "1.20.5", "/jdk/17/bin/java"},
-        {"x", "1.12.2", "/jdk/8/bin/java"},       {"my pack", "", "/jdk/17/bin/java"}};  // no version: the name decides
-    for (const auto& [name, real, java] : autoCases) {
-        const JavaChoice choice = ChooseJavaForCore("auto", list, core(name, real));
-        EXPECT_TRUE(choice.ok);
-        EXPECT_EQ(choice.javaPath, java) << real;
-        EXPECT_EQ(choice.message, "已为版本 " + (real.empty() ? name : real) + " 自动选择推荐 Java");
+    const auto core = [](const std::string& name, const std::string& real) { return CoreEntry{name, "/v", "/v/x.jar", real}; };
+    const std::vector<std::pair<std::string, std::string>> needs = {
+        {"1.12.2", "8"}, {"1.16.5", "8"}, {"1.17", "17"}, {"1.20.5", "17"}, {"1.20.6", "21"}, {"Fabric 1.21.1", "21"},
+        {"24w14a", "21"}, {"0.30", "17"}, {"99999999999999999999.1", "21"}};
+    for (const auto& [version, major] : needs) {
+        const JavaChoice choice = ChooseJavaForCore("auto", list, core("x", version));
+        EXPECT_EQ(std::tie(choice.ok, choice.javaPath), std::make_tuple(true, "/jdk/" + major + "/bin/java")) << version;
+        EXPECT_EQ(choice.message, "已为版本 " + version + " 自动选择推荐 Java");
     }
-    EXPECT_EQ(ChooseJavaForCore("auto", {list[1]}, core("1.16.5", "1.16.5")).message,
+    EXPECT_EQ(ChooseJavaForCore("auto", list, core("my pack", "")).message, "已为版本 my pack 自动选择推荐 Java");
+    EXPECT_EQ(ChooseJavaForCore("auto", {list[1]}, core("x", "1.16.5")).message,
               "未找到适合版本 1.16.5 的 Java 8（1.8.0），请先安装对应 Java 或到设置里手动选择");
 
     // Listed (letter case aside) though gone from disk, or present though unlisted: used as it is.
-    const JavaChoice listed = ChooseJavaForCore("/JDK/8/BIN/JAVA", list, core("1.20.6", "1.20.6"));
-    EXPECT_TRUE(listed.ok);
-    EXPECT_EQ(listed.javaPath, "/JDK/8/BIN/JAVA");
+    EXPECT_EQ(ChooseJavaForCore("/JDK/8/BIN/JAVA", list, core("x", "1.20.6")).javaPath, "/JDK/8/BIN/JAVA");
     TempHome home;
     WriteFile(home.root() / "java", "");
-    EXPECT_TRUE(ChooseJavaForCore(PathUtf8(home.root() / "java"), {}, core("1.12.2", "1.12.2")).ok);
-    EXPECT_FALSE(ChooseJavaForCore(PathUtf8(home.root()), {}, core("1.12.2", "1.12.2")).ok);  // a folder
+    EXPECT_TRUE(ChooseJavaForCore(PathUtf8(home.root() / "java"), {}, core("x", "1.12.2")).ok);
+    EXPECT_FALSE(ChooseJavaForCore(PathUtf8(home.root()), {}, core("x", "1.12.2")).ok);  // a folder
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ protected:
     // A completion that reports one step and succeeds; ended games are recorded.
     LaunchSteps QuickSteps() {
         LaunchSteps steps;
-        steps.completeFiles = [](const LaunchRequest&, const LaunchProgress& progress, std::string&, const LaunchCancelled& cancelled) {
+        steps.completeFiles = [](const auto&, const auto& progress, auto&, const auto& cancelled) {
             progress(50, "库文件 \"1/2\"");
             return !cancelled();
         };
@@ -201,7 +201,7 @@ TEST_F(GameProcessTest, AStopWhileFilesArePreparedCancelsTheLaunchForGood) {
     const auto entered = NewGate(), release = NewGate(), built = NewGate(), releaseBuilt = NewGate();
     auto sawCancel = std::make_shared<std::atomic<bool>>(false);
     LaunchSteps steps = QuickSteps();
-    steps.completeFiles = [=](const LaunchRequest&, const LaunchProgress& progress, std::string&, const LaunchCancelled& cancelled) {
+    steps.completeFiles = [=](const auto&, const auto& progress, auto&, const auto& cancelled) {
         entered->Open();
         release->opened.wait();
         *sawCancel = cancelled();
@@ -246,7 +246,7 @@ TEST_F(GameProcessTest, AStopWhileFilesArePreparedCancelsTheLaunchForGood) {
 TEST_F(GameProcessTest, FailuresBeforeTheProcessSendOneErrorAndNoStopped) {
     const auto failFiles = [](std::string reason) {
         return [reason](LaunchRequest&, LaunchSteps& steps) {
-            steps.completeFiles = [reason](const LaunchRequest&, const LaunchProgress&, std::string& error, const LaunchCancelled&) {
+            steps.completeFiles = [reason](const auto&, const auto&, std::string& error, const auto&) {
                 error = reason;
                 return false;
             };

@@ -21,10 +21,10 @@ std::string Event(const std::string& name, const std::string& phase, int percent
 
 // The progress events of one installation, up to its "done" or "error".
 Strings Progress(Subprocess& launcher, Strings* others = nullptr) {
-    Strings events;
-    while (events.empty() || (ReadTextField(events.back(), "phase") != "done" && ReadTextField(events.back(), "phase") != "error")) {
+    Strings events = {NextOfType(launcher, "java:progress", others)};
+    const auto phase = [&] { return ReadTextField(events.back(), "phase"); };
+    while (!events.back().empty() && phase() != "done" && phase() != "error") {
         events.push_back(NextOfType(launcher, "java:progress", others));
-        if (events.back().empty()) break;
     }
     return events;
 }
@@ -35,27 +35,27 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     // A runtime that says it is Java 21 and runs programs with the machine's JDK.
     const std::string java21 = "#!/bin/sh\nif [ \"$1\" = \"-version\" ]; then\n  echo 'openjdk version \"21.0.2\" 2024-01-16' >&2\n"
                                "  exit 0\nfi\nexec " + std::string(kTestJdk) + "/bin/java \"$@\"\n";
-    const auto tarGz = [&](const std::vector<TarEntry>& entries) {
-        WriteTarGz(home.root() / "scratch.tar.gz", entries);
-        return ReadFile(home.root() / "scratch.tar.gz");
+    const auto tarGz = [&](const TarEntry& extra) {  // a runtime and one more entry
+        WriteTarGz(home.root() / "scratch.tar.gz", {TarEntry::File("bin/java", java21, 0755), extra});
+        return TestReply::Ok(ReadFile(home.root() / "scratch.tar.gz"));
     };
     TestHttpServer packages;
-    packages.Serve("/jdk21", TestReply::Ok(tarGz({TarEntry::File("bin/java", java21, 0755), TarEntry::File("lib/modules", RandomBytes(2u << 20))})));
+    packages.Serve("/jdk21", tarGz(TarEntry::File("lib/modules", RandomBytes(2u << 20))));
     packages.Serve("/corrupt", TestReply::Ok(RandomBytes(50000, 2)));
-    packages.Serve("/escape", TestReply::Ok(tarGz({TarEntry::File("bin/java", java21, 0755), TarEntry::File("../../escaped.txt", "out")})));
+    packages.Serve("/escape", tarGz(TarEntry::File("../../escaped.txt", "out")));
     TestReply cut = TestReply::Ok(RandomBytes(200000, 3)), slow = TestReply::Ok("x");
     cut.cutAfter = 1000;
     slow.delay = std::chrono::seconds(2);  // still downloading when the next installation is asked for
     packages.Serve("/cut", cut);
     packages.Serve("/slow", slow);
-    const std::vector<std::pair<std::string, std::string>> catalogue = {
-        {"Java 21 x64", "/jdk21"}, {"corrupt", "/corrupt"}, {"escaping", "/escape"}, {"cut-off", "/cut"}, {"no-address", ""}, {"slow", "/slow"}};
+    const std::vector<std::pair<std::string, std::string>> catalogue = {{"Java 21 x64", "/jdk21"}, {"corrupt", "/corrupt"},
+        {"escaping", "/escape"}, {"cut-off", "/cut"}, {"no-address", ""}, {"slow", "/slow"}};
+    const std::string tool = (fs::path(LUMIVALE_EXE).parent_path() / "lumivale-backend").string();
     for (const auto& [name, path] : catalogue) {  // the operator fills the catalogue with the backend's own command
-        Subprocess add((fs::path(LUMIVALE_EXE).parent_path() / "lumivale-backend").string(),
-                       {"--db", (home.root() / "backend.sqlite").string(), "add-java", name, path.empty() ? "" : packages.Url(path)});
+        Subprocess add(tool, {"--db", (home.root() / "db").string(), "add-java", name, path.empty() ? "" : packages.Url(path)});
         ASSERT_EQ(add.Wait(), 0) << name;
     }
-    backend::BackendServer backend(home.root() / "backend.sqlite");
+    backend::BackendServer backend(home.root() / "db");
     ASSERT_TRUE(backend.Start("127.0.0.1", 0));
 
     // A core of 1.21, which needs Java 21; the machine has only 17.
@@ -73,8 +73,8 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     EXPECT_EQ(NextOfType(*launcher, "game:error"),
               R"({"type":"game:error","reason":"未找到适合版本 1.21 的 Java 21，请先安装对应 Java 或到设置里手动选择"})");
     launcher->Send(R"({"type":"java:open"})");
-    EXPECT_TRUE(NextOfType(*launcher, "java:list").starts_with(R"({"type":"java:list","items":[{"name":"Java 21 x64","sha256":"",)"
-                                                              R"("size":0,"url":")" + packages.Url("/jdk21") + R"("},{"name":"corrupt")"));
+    EXPECT_TRUE(NextOfType(*launcher, "java:list").starts_with(R"({"type":"java:list","items":[{"name":"Java 21 x64",)"
+                                                              R"("sha256":"","size":0,"url":")" + packages.Url("/jdk21") + "\"},"));
 
     // Failures: each its own text; a package that cannot be installed stays, nothing lands outside.
     const std::string unpackable = "安装失败（无法解压安装包），日志：" + log;
@@ -108,11 +108,13 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     const std::string name = "Java 21 x64";
     EXPECT_EQ(Strings(events.begin(), events.begin() + 2),
               (Strings{Event(name, "resolve", 0, "正在获取下载地址…"), Event(name, "download", 0, "正在下载安装包…")}));
-    EXPECT_EQ(Strings(events.end() - 3, events.end()), (Strings{Event(name, "download", 100, "正在下载 2 MB / 2 MB"),
-                                                                Event(name, "install", 100, "正在安装…"), Event(name, "done", 100, "安装完成 ✓")}));
+    EXPECT_EQ(Strings(events.end() - 3, events.end()),
+              (Strings{Event(name, "download", 100, "正在下载 2 MB / 2 MB"), Event(name, "install", 100, "正在安装…"),
+                       Event(name, "done", 100, "安装完成 ✓")}));
     const fs::path java = home.program() / "runtime" / "Java 21 x64" / "bin" / "java";
     ASSERT_EQ(others.size(), 1u) << ::testing::PrintToString(others);
-    EXPECT_TRUE(others[0].ends_with(R"({"name":"openjdk version \"21.0.2\" 2024-01-16","value":")" + java.string() + R"("}]})")) << others[0];
+    EXPECT_TRUE(others[0].ends_with(R"({"name":"openjdk version \"21.0.2\" 2024-01-16","value":")" + java.string() + "\"}]}"))
+        << others[0];
     EXPECT_FALSE(fs::exists(downloads / "Java 21 x64.tar.gz") || fs::exists(log));
 
     // "auto" now picks it for 1.21, and the game runs on it.

@@ -42,7 +42,6 @@ TEST(CoreCatalogue, ScanListsFoldersWithAJarAbove10MiBAndFillsOnlyAnEmptySelecti
     ASSERT_EQ(byName.size(), 2u);
     EXPECT_EQ(byName["1.20.1"].jar, PathUtf8(versions / "1.20.1" / "1.20.1.jar"));
     EXPECT_EQ(byName["1.20.1"].realVersion, "1.20.1");
-    EXPECT_EQ(byName["我的整合包"].realVersion, "");
     EXPECT_EQ(settings.selectedCore, settings.cores.front().folder);
     settings.selectedCore = byName["我的整合包"].folder;
     ScanCores(settings);

@@ -89,7 +89,6 @@ TEST_F(LaunchCommandTest, Vanilla1122WithThisSystemsNativesAndLegacyArguments) {
     const LaunchRequest request = requestFor("1.12.2");
     const LaunchPlan plan = buildLaunchCommand(request);
     ASSERT_TRUE(plan.success) << plan.error;
-    EXPECT_EQ(plan.workingDirectory, folderOf("1.12.2"));
     Strings classpath = {request.coreJar};
     for (const auto& path : libraries) classpath.push_back(lib(path));
     const std::string n = natives("1.12.2");
@@ -128,7 +127,6 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     const auto clientId = std::find(plan.arguments.begin(), plan.arguments.end(), "--clientId");
     ASSERT_LT(clientId + 1, plan.arguments.end());
     EXPECT_TRUE(std::regex_match(clientId[1], std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"))) << clientId[1];
-    EXPECT_EQ(plan.commandLine, Join(plan.arguments, " "));
     clientId[1] = "<uuid>";
 
     // Forge's own argument texts with the placeholders they use filled in.
@@ -140,7 +138,7 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
         Strings out;
         for (std::string text : forgeJson["arguments"][key]) {
             for (const auto& [name, value] : filled) {
-                for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) text.replace(at, name.size(), value);
+                for (auto at = text.find(name); at != text.npos; at = text.find(name)) text.replace(at, name.size(), value);
             }
             out.push_back(text);
         }
@@ -174,14 +172,14 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     EXPECT_FALSE(fs::exists(fs::path(n) / "META-INF"));
 }
 
-TEST_F(LaunchCommandTest, QuickJoinPortAndMemoryFlagsFollowTheRequest) {
+TEST_F(LaunchCommandTest, QuickJoinMemoryFlagsQuotingAndEmptyArgumentsFollowTheRequest) {
     const auto tail = [](const LaunchRequest& r, std::size_t count) {
         const Strings args = buildLaunchCommand(r).arguments;
         return Strings(args.end() - std::min(count, args.size()), args.end());
     };
     LaunchRequest request = smallCore(json::object());
     request.serverAddress = "mc.invalid";
-    for (const auto& [port, used] : std::vector<std::pair<std::int32_t, std::string>>{{65536, "25565"}, {-1, "25565"}, {65535, "65535"}}) {
+    for (const auto& [port, used] : std::vector<std::pair<int, std::string>>{{65536, "25565"}, {-1, "25565"}, {65535, "65535"}}) {
         request.serverPort = port;
         EXPECT_EQ(tail(request, 5), (Strings{"Main", "--server", "mc.invalid", "--port", used})) << port;
     }
@@ -191,12 +189,11 @@ TEST_F(LaunchCommandTest, QuickJoinPortAndMemoryFlagsFollowTheRequest) {
     LaunchRequest manifestHeap = smallCore({{"arguments", {{"jvm", {"-Xms3G"}}}}});
     const Strings args = buildLaunchCommand(manifestHeap).arguments;
     EXPECT_EQ(std::count_if(args.begin(), args.end(), [](const std::string& a) { return a.starts_with("-Xm"); }), 1);
-}
 
-TEST_F(LaunchCommandTest, TheCommandLineQuotesAndEmptyArgumentsAreDropped) {
-    LaunchRequest request = smallCore({{"minecraftArguments", "--username ${auth_player_name} --accessToken ${auth_access_token} "
-                                                              "--userType ${user_type}"},
-                                       {"arguments", {{"game", {"--ignored"}}}}});  // the legacy text wins
+    // The command line quotes what holds blanks or quotes; an empty argument is dropped from both forms.
+    request = smallCore({{"minecraftArguments", "--username ${auth_player_name} --accessToken ${auth_access_token} "
+                                                "--userType ${user_type}"},
+                         {"arguments", {{"game", {"--ignored"}}}}});  // the legacy text wins
     request.javaPath = "/opt/my java/bin/java";
     request.playerName = "Say \"hi\" now";
     request.accessToken.clear();
@@ -212,21 +209,19 @@ TEST_F(LaunchCommandTest, TheCommandLineQuotesAndEmptyArgumentsAreDropped) {
 
 TEST_F(LaunchCommandTest, BrokenCoresFailWithTheirMessage) {
     WriteFile(root() / "versions" / "bad" / "bad.json", "{\"mainClass\":\"M\",}");
-    const std::vector<std::pair<std::string, json>> cores = {
-        {"absent", nullptr}, {"bad", nullptr}, {"nomain1", json::parse(R"({"mainClass":""})")},
-        {"nomain2", json::parse(R"({"mainClass":5})")}, {"nomain3", json::parse("[1,2]")},
-        {"typed", json::parse(R"({"mainClass":"M","libraries":[{"name":"a:b:1","rules":[{"action":true}],
-                                  "downloads":{"artifact":{"path":"a.jar"}}}]})")}};
-    for (const auto& [id, document] : cores) {
+    const std::string noMain = "版本 JSON 缺少 mainClass";
+    const std::vector<std::tuple<std::string, json, std::string>> cores = {  // id, JSON written, error
+        {"absent", nullptr, "未找到版本 JSON：" + folderOf("absent") + "/absent.json"},
+        {"bad", nullptr, "未找到版本 JSON：" + folderOf("bad") + "/bad.json"}, {"empty", {{"mainClass", ""}}, noMain},
+        {"number", {{"mainClass", 5}}, noMain}, {"list", {1, 2}, noMain},
+        {"typed", json::parse(R"({"mainClass":"M","libraries":[{"name":"a:b:1","rules":[{"action":true}]}]})"), "版本 JSON 无法解析："}};
+    for (const auto& [id, document, error] : cores) {
         if (!document.is_null()) installVersion(id, document);
         LaunchPlan plan;
         EXPECT_NO_THROW(plan = buildLaunchCommand(requestFor(id))) << id;
-        EXPECT_FALSE(plan.success) << id;
-        EXPECT_TRUE(plan.arguments.empty() && plan.commandLine.empty()) << id;
+        EXPECT_TRUE(!plan.success && plan.arguments.empty() && plan.commandLine.empty()) << id;
         EXPECT_EQ(plan.workingDirectory, folderOf(id));
-        if (id == "absent" || id == "bad") EXPECT_EQ(plan.error, "未找到版本 JSON：" + folderOf(id) + "/" + id + ".json");
-        else if (id.starts_with("nomain")) EXPECT_EQ(plan.error, "版本 JSON 缺少 mainClass");
-        else EXPECT_TRUE(plan.error.starts_with("版本 JSON 无法解析：")) << plan.error;
+        EXPECT_TRUE(plan.error.starts_with(error)) << plan.error;
     }
 }
 

@@ -101,7 +101,6 @@ void TestHttpServer::Start() {
         for (const auto& header : request.headers)
             seen.headers.emplace_back(header.first, header.second);
         seen.body = request.body;
-        seen.remotePort = request.remote_port;
         {
             std::lock_guard lock(mutex_);
             log_.push_back(seen);

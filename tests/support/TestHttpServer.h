@@ -68,7 +68,6 @@ struct TestRequest {
     std::string query;  // after "?", empty when there is none
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    int remotePort = 0;  // the client's port: requests on one kept-alive connection share it
 
     // The first header of that name (any letter case); empty when missing.
     std::string Header(const std::string& name) const;

@@ -300,9 +300,10 @@ void AddRoutes(Router& http, BackendStore& store, const std::function<std::int64
 
     http.Get(R"(/api/playtime/(.+))", [&store, clock](const httplib::Request& req, httplib::Response& res) {
         const std::int64_t now = clock();
-        const auto headers = AuthenticatePlayer(store, req, res, now);
-        if (!headers) return;
-        Answer(res, 200, json{{"success", true}, {"total_seconds", store.PlayTime(headers->playerId)}});
+        store.Transaction([&] {
+            const auto headers = AuthenticatePlayer(store, req, res, now);
+            if (headers) Answer(res, 200, json{{"success", true}, {"total_seconds", store.PlayTime(headers->playerId)}});
+        });
     });
 
     http.Post(R"(/api/playtime/(.+))", [&store, clock](const httplib::Request& req, httplib::Response& res) {
@@ -321,10 +322,13 @@ void AddRoutes(Router& http, BackendStore& store, const std::function<std::int64
             Refuse(res, 400, "session_seconds must lie between 0 and 86400");
             return;
         }
-        const auto headers = AuthenticatePlayer(store, req, res, now);
-        if (!headers) return;
-        const std::int64_t total = store.AddPlayTime(headers->playerId, session->get<std::int64_t>(), now);
-        Answer(res, 200, json{{"success", true}, {"total_seconds", total}});
+        // The request's record, its key's use and the new total reach the disk together.
+        store.Transaction([&] {
+            const auto headers = AuthenticatePlayer(store, req, res, now);
+            if (!headers) return;
+            const std::int64_t total = store.AddPlayTime(headers->playerId, session->get<std::int64_t>(), now);
+            Answer(res, 200, json{{"success", true}, {"total_seconds", total}});
+        });
     });
 
     http.Get("/api/java/list", [&store](const httplib::Request&, httplib::Response& res) {

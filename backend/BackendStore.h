@@ -6,6 +6,7 @@
 // several backend processes sharing one PostgreSQL database.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,10 @@ class BackendStore {
 public:
     // Opens the database (see OpenDatabase) and creates or updates its tables. Throws StoreError.
     explicit BackendStore(const std::string& database, int connections = 8);
+
+    // Runs the operations `work` makes (on this thread) as one transaction: one flush to disk for
+    // all of a request's changes. Not nested.
+    void Transaction(const std::function<void()>& work) { db_->Transaction(work); }
 
     std::optional<RegisteredKey> FindKey(const std::string& playerId);
     // Saves `pem` as the player's key unless their registered key was used after `lockedAfter`; false

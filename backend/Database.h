@@ -1,10 +1,11 @@
 #pragma once
 // The SQL database under the backend's store: an SQLite file for a small community, a PostgreSQL
 // server for a large one. Both run the same statements: parameters are written $1, $2, ... and
-// every column comes back as text. Each statement is atomic on its own, so the store never needs
-// a transaction spanning two of them, and several backend processes may share one PostgreSQL
-// database.
+// every column comes back as text. Each statement is correct on its own (no read-then-write), so
+// several backend processes may share one database; a transaction only groups the statements of
+// one request, so that they reach the disk in one flush.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,9 @@ public:
     virtual ~Database() = default;
     // Runs one statement with its parameters; safe from several threads at once. Throws StoreError.
     virtual SqlRows Run(const char* sql, const std::vector<SqlValue>& values = {}) = 0;
+    // Runs `work` as one transaction: the statements it runs on this database (on this thread)
+    // commit together, or not at all when it throws. Not nested.
+    virtual void Transaction(const std::function<void()>& work) = 0;
     virtual bool IsPostgres() const = 0;
 };
 

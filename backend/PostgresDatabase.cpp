@@ -34,6 +34,10 @@ struct Connection {
 
 using Result = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 
+// The connection of the transaction this thread runs, and whose pool it came from.
+thread_local const void* tTransactionOwner = nullptr;
+thread_local Connection* tTransaction = nullptr;
+
 class PostgresDatabase : public Database {
 public:
     PostgresDatabase(std::string address, int connections)
@@ -43,6 +47,7 @@ public:
     }
 
     SqlRows Run(const char* sql, const std::vector<SqlValue>& values) override {
+        if (tTransactionOwner == this) return RunOn(*tTransaction, sql, values);
         std::unique_ptr<Connection> connection = Acquire();
         try {
             SqlRows rows = RunOn(*connection, sql, values);
@@ -58,6 +63,30 @@ public:
             Release(std::move(connection));
             throw;
         }
+    }
+
+    void Transaction(const std::function<void()>& work) override {
+        std::unique_ptr<Connection> connection = Acquire();
+        tTransactionOwner = this;
+        tTransaction = connection.get();
+        try {
+            Check(*connection, Result(PQexec(connection->conn, "BEGIN"), PQclear));
+            work();
+            Check(*connection, Result(PQexec(connection->conn, "COMMIT"), PQclear));
+        } catch (...) {
+            tTransactionOwner = nullptr;
+            tTransaction = nullptr;
+            PQclear(PQexec(connection->conn, "ROLLBACK"));
+            if (PQstatus(connection->conn) != CONNECTION_OK) {
+                PQreset(connection->conn);
+                connection->prepared.clear();
+            }
+            Release(std::move(connection));
+            throw;
+        }
+        tTransactionOwner = nullptr;
+        tTransaction = nullptr;
+        Release(std::move(connection));
     }
 
     bool IsPostgres() const override { return true; }

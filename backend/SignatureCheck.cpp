@@ -6,6 +6,9 @@
 #include <openssl/rsa.h>
 
 #include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace lumivale::backend {
@@ -36,6 +39,24 @@ PkeyPtr ReadPublicKey(std::string_view pem) {
         return nullptr;
     }
     return PkeyPtr(key);
+}
+
+// Registered keys as parsed once: reading a PEM costs several times what a verification does.
+// Parsed keys are only read from then on, which OpenSSL allows from several threads at once.
+std::shared_ptr<EVP_PKEY> CachedPublicKey(std::string_view pem) {
+    static constexpr std::size_t kMaxKeys = 4096;  // then the cache starts over: its memory stays bounded
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::shared_ptr<EVP_PKEY>> keys;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto found = keys.find(std::string(pem)); found != keys.end()) return found->second;
+    }
+    std::shared_ptr<EVP_PKEY> key(ReadPublicKey(pem).release(), PkeyFree());
+    if (!key) return nullptr;
+    std::lock_guard lock(mutex);
+    if (keys.size() >= kMaxKeys) keys.clear();
+    keys.emplace(std::string(pem), key);
+    return key;
 }
 
 }  // namespace
@@ -75,7 +96,7 @@ std::string HexOf(const std::vector<unsigned char>& bytes) {
 }
 
 bool VerifySignature(std::string_view pem, std::string_view message, const std::vector<unsigned char>& signature) {
-    PkeyPtr key = ReadPublicKey(pem);
+    const std::shared_ptr<EVP_PKEY> key = CachedPublicKey(pem);
     if (!key) return false;
     std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
     if (!ctx) return false;

@@ -1,5 +1,5 @@
-// The store's SQLite file: one connection shared under a mutex, write-ahead logging, so that reads
-// never wait for a writer of another process on the same file.
+// The store's SQLite file: one connection shared under a mutex (held through a transaction),
+// write-ahead logging, so that reads never wait for a writer of another process on the same file.
 #include <sqlite3.h>
 
 #include <memory>
@@ -30,6 +30,18 @@ public:
         }
     }
     ~SqliteDatabase() override { sqlite3_close(db_); }
+
+    void Transaction(const std::function<void()>& work) override {
+        std::lock_guard lock(mutex_);
+        Run("BEGIN IMMEDIATE", {});
+        try {
+            work();
+            Run("COMMIT", {});
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
 
     SqlRows Run(const char* sql, const std::vector<SqlValue>& values) override {
         std::lock_guard lock(mutex_);
@@ -67,7 +79,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* what) { throw StoreError(std::string(what) + " failed: " + sqlite3_errmsg(db_)); }
 
-    std::mutex mutex_;
+    std::recursive_mutex mutex_;
     sqlite3* db_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A throw-away PostgreSQL server for the backend's tests and benchmark: a fresh cluster in a folder
-# of its own, reached through a Unix socket in that folder (no TCP port), no passwords, no fsync.
+# of its own, reached through a Unix socket in that folder (no TCP port), no passwords, and no
+# flushes to disk unless PG_FSYNC=on (the benchmark's setting, so that it compares like with like).
 #
 #   scripts/scratch-postgres.sh start DIR [OWNER_PID]   prints the connection address
 #   scripts/scratch-postgres.sh stop DIR                stops the server and removes DIR
@@ -49,8 +50,11 @@ if ! as_owner "$bin/initdb" -D "$dir/data" -U lumivale -A trust -E UTF8 --no-syn
   cat "$dir/initdb.log" >&2
   exit 1
 fi
-if ! as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -s \
-    -o "-k $dir -c listen_addresses= -F -c full_page_writes=off" start; then
+options="-k $dir -c listen_addresses="
+if [ "${PG_FSYNC:-off}" != on ]; then
+  options="$options -F -c full_page_writes=off"
+fi
+if ! as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -s -o "$options" start; then
   cat "$dir/server.log" >&2
   exit 1
 fi

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "App.h"
+#include "CrashCommands.h"
 #include "GameLaunch.h"
 #include "JavaDiscovery.h"
 #include "JavaInstallCommands.h"
@@ -106,7 +107,7 @@ struct Command {
     Handler handler;  // null: recognised, but its part of the launcher is not in this build
 };
 
-const std::array<Command, 19> kCommands{{
+const std::array<Command, 21> kCommands{{
     {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
     {"yggdrasil:login", OnPasswordSignIn},
     {"role:change", OnRoleChange},
@@ -128,6 +129,8 @@ const std::array<Command, 19> kCommands{{
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},
     {"modpack:import",
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
+    {"crash:open", [](App& app, const std::string&) { OnCrashOpen(app); }},
+    {"crash:export", [](App& app, const std::string&) { OnCrashExport(app); }},
 }};
 
 }  // namespace

@@ -185,10 +185,11 @@ private:
         if (!state.fired) {
             for (const CrashPattern& pattern : rule.when) {
                 if (Match(pattern, line, state.values)) {
-                    Fire(state, line);
+                    state.fired = true;
+                    state.line = lineNumber_;
+                    state.evidence = std::string(line);
                     break;
                 }
-                state.values.clear();
             }
             bool all = !rule.allOf.empty();
             for (std::size_t i = 0; i < rule.allOf.size(); ++i) {
@@ -214,12 +215,6 @@ private:
                 state.before[j] = std::move(values);
             }
         }
-    }
-
-    void Fire(RuleState& state, std::string_view line) const {
-        state.fired = true;
-        state.line = lineNumber_;
-        state.evidence = std::string(line);
     }
 
     const CrashRules& rules_;

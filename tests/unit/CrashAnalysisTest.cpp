@@ -116,6 +116,24 @@ TEST(CrashAnalysis, ReadsLogsCrashReportFirstAndMatchesTheExitCodeAndTheStack) {
     EXPECT_EQ(empty["files"].size(), 0u);
 }
 
+TEST(CrashAnalysis, TheReportsSuspectedModCountsOnlyWhenItNamesOne) {
+    TempHome home;
+    const std::vector<std::pair<std::string, std::string>> cases = {  // crash report, the mod blamed ("": no cause)
+        {"Suspected Mods: NONE\n\tCreate (create), Version: 0.5.1\n", ""},
+        {"\tJEI (jei)\nSuspected Mods: Unknown\n", ""},
+        {"Suspected Mod: \n\tCreate (create), Version: 0.5.1\n\t\tIssue tracker URL: x\n", "create"},
+        {"Suspected Mods: Oculus (oculus)\n\n\n\n\tJEI (jei)\n", "Oculus (oculus)"},
+    };
+    for (const auto& [text, mod] : cases) {
+        WriteFile(home.root() / "crash.txt", text);
+        const CrashAnalysis analysis = Analyse({{(home.root() / "crash.txt").string(), CrashLogKind::CrashReport}});
+        EXPECT_EQ(IdsOf(analysis), mod.empty() ? Ids{} : Ids{"suspected_mods"}) << text;
+        if (!mod.empty() && !analysis.causes.empty()) {
+            EXPECT_EQ(analysis.causes[0].mod, mod) << text;
+        }
+    }
+}
+
 TEST(CrashAnalysis, A200MegabyteLogIsReadWithinItsCapsLineByLine) {
     TempHome home;
     const fs::path log = home.root() / "latest.log";

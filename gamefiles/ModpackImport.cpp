@@ -1,6 +1,7 @@
 #include "ModpackImport.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "DownloadEngine.h"
@@ -21,6 +22,12 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 constexpr const char* kCancelledMessage = "已取消整合包导入";
+
+// Runs its task when the scope ends, whichever way it is left.
+struct OnExit {
+    std::function<void()> task;
+    ~OnExit() { task(); }
+};
 
 std::string StringOr(const json& object, const char* name) {
     if (!object.is_object()) return {};
@@ -150,10 +157,27 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     const fs::path versions = gameDir / "versions";
     const fs::path versionFolder = versions / Utf8Path(name);
     std::error_code ignored;
+    if (fs::exists(fs::symlink_status(versionFolder, ignored))) {
+        error = kVersionExistsMessage + name;
+        return false;
+    }
     fs::create_directory(gameDir, ignored);
     fs::create_directory(versions, ignored);
-    fs::create_directory(versionFolder, ignored);
+    if (!fs::create_directory(versionFolder, ignored)) {
+        error = "无法创建版本文件夹：" + PathUtf8(versionFolder);
+        return false;
+    }
     const std::string versionFolderText = PathUtf8(versionFolder);
+    // The game-version folder made for the Forge installer (see below).
+    const fs::path parentFolder = versions / Utf8Path(version);
+    MovedFolders movedLegacy;
+    bool finished = false;
+    const OnExit cleanUp{[&] {
+        if (fs::exists(parentFolder / kImportParentMarker, ignored)) DeleteTree(PathUtf8(parentFolder));
+        if (finished) return;
+        RestoreLegacyFolders(movedLegacy);
+        DeleteTree(versionFolderText);
+    }};
 
     // Step 1: the vanilla version JSON, fetched again on every import.
     if (stopped()) return false;
@@ -172,8 +196,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         return false;
     }
     // The Forge installer looks for versions/<V>/<V>.json. A folder made here is marked, so the
-    // cleanup below can tell it from a core of that version the player already had.
-    const fs::path parentFolder = versions / Utf8Path(version);
+    // cleanup can tell it from a core of that version the player already had.
     if (!fs::exists(fs::symlink_status(parentFolder, ignored)) && version != name) {
         if (fs::create_directory(parentFolder, ignored))
             WriteFileAtomically(parentFolder / kImportParentMarker, "");
@@ -204,7 +227,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         return false;
     }
 
-    MigrateLegacyFolders(context.gameDir, name);
+    movedLegacy = MigrateLegacyFolders(context.gameDir, name);
 
     // Step 5: the pack's own files.
     if (stopped()) return false;
@@ -254,6 +277,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     }
 
     report(7, 100, "导入完成：" + name);
+    finished = true;
     return true;
 }
 

@@ -246,7 +246,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         report(6, 100, "无需 Forge");
     } else if (!InstallForgeForModpack(context.gameDir, context.programDir, version,
                                        plan.forgeVersion, name, context.javaPath, vanilla, progress,
-                                       error)) {
+                                       error, context.cancelled)) {
         return false;
     }
 

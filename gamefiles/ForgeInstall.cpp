@@ -15,6 +15,7 @@
 #include "Endpoints.h"
 #include "Files.h"
 #include "ForgeMerge.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Process.h"
@@ -59,7 +60,7 @@ void UpdateLauncherProfiles(const std::string& gameDir, const std::string& versi
     const fs::path file = Utf8Path(gameDir) / "launcher_profiles.json";
     std::string text;
     if (!ReadWholeFile(file, text)) return;
-    json profiles = json::parse(text, nullptr, false);
+    json profiles = ParseJsonDocument(text);
     if (!profiles.is_object()) return;
     const auto list = profiles.find("profiles");
     if (list == profiles.end() || !list->is_object()) return;

@@ -8,6 +8,7 @@
 #include "Endpoints.h"
 #include "Files.h"
 #include "ForgeInstall.h"
+#include "JsonDocument.h"
 #include "LegacyMigration.h"
 #include "Log.h"
 #include "ModpackZip.h"
@@ -82,7 +83,7 @@ bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string&
         error = "zip 内找不到 manifest.json";
         return false;
     }
-    const json manifest = json::parse(text, nullptr, false);
+    const json manifest = ParseJsonDocument(text);
     if (manifest.is_discarded()) {
         error = "manifest.json 不是合法 JSON";
         return false;
@@ -120,13 +121,13 @@ bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string&
 std::string PeekModpackGameVersion(const std::string& zipPath) {
     std::string text;
     if (ReadZipEntry(zipPath, "manifest.json", text)) {
-        const json manifest = json::parse(text, nullptr, false);
+        const json manifest = ParseJsonDocument(text);
         if (!manifest.is_object()) return {};
         const auto minecraft = manifest.find("minecraft");
         return minecraft != manifest.end() ? StringOr(*minecraft, "version") : std::string();
     }
     if (ReadZipEntry(zipPath, kModrinthIndexName, text)) {
-        const json index = json::parse(text, nullptr, false);
+        const json index = ParseJsonDocument(text);
         if (!index.is_object()) return {};
         const auto dependencies = index.find("dependencies");
         return dependencies != index.end() ? StringOr(*dependencies, "minecraft") : std::string();

@@ -7,7 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonDocument.h"
 #include "JsonFields.h"
+#include "ModpackImport.h"
+#include "TempHome.h"
+#include "VersionManifest.h"
+#include "ZipWriter.h"
 #include "ScriptText.h"
 #include "SystemReports.h"
 
@@ -110,6 +115,26 @@ TEST(Escaping, ListEventsStayValidJsonWhateverTheNames) {
         EXPECT_TRUE(nlohmann::json::accept(cores)) << cores;
         EXPECT_TRUE(nlohmann::json::accept(java)) << java;
     }
+}
+
+// A document nested far deeper than any real one is refused where it is read, not copied into a
+// stack overflow later: a version JSON, a modpack manifest, any answer.
+TEST(JsonDocuments, NestingDeeperThanAnyRealDocumentIsRefused) {
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_FALSE(ParseJsonDocument(nested(kMaxJsonDepth)).is_discarded());
+    EXPECT_TRUE(ParseJsonDocument(nested(kMaxJsonDepth + 1)).is_discarded());
+    EXPECT_TRUE(ParseJsonDocument("{\"a\":1,}").is_discarded());
+
+    test::TempHome home;
+    const std::string deep = R"({"id":"x","mainClass":"M","libraries":)" + nested(100000) + "}";
+    test::WriteFile(home.root() / "deep.json", deep);
+    EXPECT_TRUE(loadJsonFile((home.root() / "deep.json").string()).is_null());
+    test::WriteZip(home.root() / "deep.zip", {{"manifest.json", R"({"name":"P","minecraft":{"version":"1.20.1"},"files":)" +
+                                                                     nested(100000) + "}"}});
+    ModpackPlan plan;
+    std::string error;
+    EXPECT_FALSE(ReadModpackPlan((home.root() / "deep.zip").string(), plan, error));
+    EXPECT_EQ(error, "manifest.json 不是合法 JSON");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
+#include "Worker.h"
 
 namespace lumivale {
 
@@ -89,15 +90,16 @@ void BrowseJava(App& app, const std::string&) {
     });
 }
 
-// Both run on the UI thread while it waits for the backend, as the page expects an answer soon.
+// Both wait for the backend on a worker; the service sends the answer to the page itself.
 void PlaytimeGet(App& app, const std::string&) {
-    if (!app.cloudPlayerId.empty() && app.playTime) app.playTime->FetchAndReport();
+    if (app.cloudPlayerId.empty() || !app.playTime) return;
+    StartWorker([service = app.playTime] { service->FetchAndReport(); });
 }
 
 void PlaytimeUpload(App& app, const std::string& command) {
     if (app.cloudPlayerId.empty() || !app.playTime) return;
-    app.playTime->UploadAndReport(ReadIntField(command, "session_seconds"),
-                                  ReadIntField(command, "client_total_seconds"));
+    StartWorker([service = app.playTime, session = ReadIntField(command, "session_seconds"),
+                 total = ReadIntField(command, "client_total_seconds")] { service->UploadAndReport(session, total); });
 }
 
 using Handler = void (*)(App&, const std::string&);

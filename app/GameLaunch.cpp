@@ -4,6 +4,7 @@
 
 #include "App.h"
 #include "CoreCatalogue.h"
+#include "CrashCommands.h"
 #include "GameFileCompletion.h"
 #include "JavaSelection.h"
 #include "JsonFields.h"
@@ -49,6 +50,7 @@ LaunchSteps MakeSteps(const App& app) {
     steps.onGameEnded = [playTime = app.playTime](const GameSession& session) {
         if (playTime) playTime->OnGameExit(session.startMs, session.endMs);
     };
+    steps.explainCrash = MakeCrashExplainer(app.lastCrash, AccountSecrets(app.settings));
     return steps;
 }
 
@@ -80,6 +82,7 @@ void OnGameLaunch(App& app) {
         return;
     }
     PostUiEvent(app, R"({"type":"game:info","msg":")" + EscapeJsonBasic(java.message) + R"("})");
+    WarnBeforeLaunch(app, *core, java.javaPath);
     app.game.Launch(MakeRequest(app, *core, java.javaPath), MakeSteps(app));
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Files.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 
@@ -33,7 +34,7 @@ std::optional<std::vector<QueuedUpload>> PlayTimeQueue::Load() {
         if (StatFile(file_).exists) return std::nullopt;  // there but unreadable: never overwritten
         return std::vector<QueuedUpload>();
     }
-    const auto root = nlohmann::json::parse(text, nullptr, false);
+    const auto root = ParseJsonDocument(text);
     const auto items = root.is_object() ? root.find("uploads") : root.end();
     bool whole = items != root.end() && items->is_array();
     std::vector<QueuedUpload> uploads;

@@ -347,7 +347,8 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_TRUE(events.Has("无需下载 Mod"));
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / kVersion / "1.20.1.jar"), "the player's jar");
 
-    // A client jar whose SHA-1 differs from the vanilla JSON's is refused.
+    // A client jar whose SHA-1 differs from the vanilla JSON's is refused, wherever it comes from.
+    official_.Serve("/data/v1/objects/client.jar", TestReply::Ok(client_));
     json badClient = json::parse(vanilla_);
     badClient["downloads"]["client"]["sha1"] = std::string(40, '0');
     mirror_.Serve("/version/1.20.2/json", TestReply::Ok(badClient.dump()));

@@ -376,5 +376,20 @@ TEST(LaunchFiles, OnlyNativeLibrariesAreExtractedAndHostileNamesWriteNothingOuts
     EXPECT_EQ(extractNatives(PathUtf8(jar), PathUtf8(natives)), 0);
 }
 
+TEST(LaunchFiles, AVirtualIndexGetsItsObjectsByNameAndAModernOneTheAssetsFolder) {
+    TempHome home;
+    const fs::path assets = home.root() / "assets";
+    WriteFile(assets / "indexes/legacy.json", R"({"virtual":true,"objects":{"lang/zh.lang":{"hash":"cd34"},"../../out":{"hash":"cd34"},)"
+                                              R"("gone.ogg":{"hash":"ef56"},"stale.txt":{"hash":"cd34"}}})");
+    WriteFile(assets / "objects/cd/cd34", "text");
+    WriteFile(assets / "virtual/legacy/stale.txt", "old!!");  // another size: copied again
+    WriteFile(assets / "indexes/17.json", R"({"objects":{"lang/zh.lang":{"hash":"cd34"}}})");
+    const std::string root = PathUtf8(home.root()), game = PathUtf8(home.root() / "game");
+    EXPECT_EQ(prepareGameAssets(root, game, "legacy"), PathUtf8(assets / "virtual/legacy"));
+    EXPECT_EQ(ReadFile(assets / "virtual/legacy/lang/zh.lang") + ReadFile(assets / "virtual/legacy/stale.txt"), "texttext");
+    EXPECT_FALSE(fs::exists(assets / "virtual/legacy/gone.ogg") || fs::exists(home.root() / "out") || fs::exists(assets / "out"));
+    for (const char* index : {"17", "missing", "../indexes/17"}) EXPECT_EQ(prepareGameAssets(root, game, index), PathUtf8(assets)) << index;
+}
+
 }  // namespace
 }  // namespace lumivale::test

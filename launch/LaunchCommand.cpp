@@ -1,7 +1,6 @@
 #include "LaunchCommand.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -322,6 +321,7 @@ std::string quoteArgument(const std::string& text) {
 }
 
 bool exceedsCommandLimit(const std::vector<std::string>& arguments, const std::string& commandLine) {
+    // UTF-8 bytes are never fewer than the UTF-16 units Windows counts: the test errs on the safe side.
     if (platform_constants::kLongestCommandLine > 0 && commandLine.size() > platform_constants::kLongestCommandLine) {
         return true;
     }

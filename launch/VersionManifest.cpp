@@ -156,11 +156,6 @@ std::optional<std::string> NativesClassifier(const json& library) {
     return WithArch(*classifier);
 }
 
-std::string WithTrailingSlash(std::string base) {
-    if (!base.empty() && base.back() != '/') base += '/';
-    return base;
-}
-
 // A download entry ({path, url, sha1, size}); the path falls back to `derivedPath`.
 LibraryFile FileOf(const json& entry, const std::string& derivedPath) {
     LibraryFile file;
@@ -171,6 +166,33 @@ LibraryFile FileOf(const json& entry, const std::string& derivedPath) {
     if (const json* size = Member(entry, "size"); size && size->is_number_integer()) {
         file.size = size->get<std::int64_t>();
     }
+    return file;
+}
+
+// The base a library named by coordinates is fetched from: its own `url`, else `defaultBase`.
+std::string BaseOf(const json& library, const std::string& defaultBase) {
+    const std::string* url = StringMember(library, "url");
+    std::string base = url && !url->empty() ? *url : defaultBase;
+    if (!base.empty() && base.back() != '/') base += '/';
+    return base;
+}
+
+// The old-form natives jar of this system (natives.<os name>): its downloads.classifiers entry, or
+// the path its name with that classifier gives, fetched from the library's base.
+std::optional<LibraryFile> OldFormNatives(const json& library, const std::string& defaultBase) {
+    const auto classifier = NativesClassifier(library);
+    if (!classifier) return std::nullopt;
+    std::string derived;
+    if (auto name = NameOf(library)) {
+        name->classifier = *classifier;
+        derived = libraryPath(*name);
+    }
+    const json* downloads = ObjectMember(library, "downloads");
+    const json* classifiers = downloads ? ObjectMember(*downloads, "classifiers") : nullptr;
+    const json* entry = classifiers ? ObjectMember(*classifiers, classifier->c_str()) : nullptr;
+    LibraryFile file = entry ? FileOf(*entry, derived) : LibraryFile{derived, {}, {}, -1};
+    if (!entry) file.url = BaseOf(library, defaultBase) + derived;
+    if (file.path.empty()) return std::nullopt;
     return file;
 }
 
@@ -403,35 +425,22 @@ std::vector<NativeArchive> nativeArchives(const VersionManifest& manifest) {
     std::vector<NativeArchive> out;
     const json* libraries = Member(manifest, "libraries");
     if (!libraries || !libraries->is_array()) return out;
-    const auto add = [&out](std::string path, std::vector<std::string> exclude) {
-        const bool seen = std::any_of(out.begin(), out.end(), [&](const NativeArchive& a) { return a.path == path; });
-        if (!path.empty() && !seen) out.push_back({std::move(path), std::move(exclude)});
-    };
     for (const auto& library : *libraries) {
         if (!library.is_object() || !libraryAllowed(library)) continue;
-        const auto name = NameOf(library);
-        if (const auto classifier = NativesClassifier(library)) {
-            std::vector<std::string> exclude;
-            if (const json* extract = ObjectMember(library, "extract")) {
-                if (const json* list = Member(*extract, "exclude"); list && list->is_array()) {
-                    for (const auto& prefix : *list) {
-                        if (prefix.is_string()) exclude.push_back(prefix.get<std::string>());
-                    }
+        NativeArchive archive;
+        if (const auto natives = OldFormNatives(library, {})) {
+            archive.path = natives->path;
+            const json* extract = ObjectMember(library, "extract");
+            if (const json* list = extract ? Member(*extract, "exclude") : nullptr; list && list->is_array()) {
+                for (const auto& prefix : *list) {
+                    if (prefix.is_string()) archive.exclude.push_back(prefix.get<std::string>());
                 }
             }
-            const json* downloads = ObjectMember(library, "downloads");
-            const json* classifiers = downloads ? ObjectMember(*downloads, "classifiers") : nullptr;
-            const json* entry = classifiers ? ObjectMember(*classifiers, classifier->c_str()) : nullptr;
-            std::string derived;
-            if (name) {
-                LibraryName withClassifier = *name;
-                withClassifier.classifier = *classifier;
-                derived = libraryPath(withClassifier);
-            }
-            add(entry ? FileOf(*entry, derived).path : derived, std::move(exclude));
-        } else if (name && name->classifier == platform_constants::kNativesClassifier) {
-            add(classpathArtifactPath(library), {});
+        } else if (const auto name = NameOf(library); name && name->classifier == platform_constants::kNativesClassifier) {
+            archive.path = classpathArtifactPath(library);
         }
+        const bool seen = std::any_of(out.begin(), out.end(), [&](const NativeArchive& a) { return a.path == archive.path; });
+        if (!archive.path.empty() && !seen) out.push_back(std::move(archive));
     }
     return out;
 }
@@ -439,32 +448,16 @@ std::vector<NativeArchive> nativeArchives(const VersionManifest& manifest) {
 std::vector<LibraryFile> libraryFiles(const json& library, const std::string& defaultBase) {
     std::vector<LibraryFile> files;
     if (!library.is_object() || !libraryAllowed(library)) return files;
-    const auto name = NameOf(library);
     const json* downloads = ObjectMember(library, "downloads");
-    const std::string* urlMember = StringMember(library, "url");
-    const std::string base = WithTrailingSlash(urlMember && !urlMember->empty() ? *urlMember : defaultBase);
-
     const std::string jar = classpathArtifactPath(library);
     if (const json* artifact = downloads ? ObjectMember(*downloads, "artifact") : nullptr) {
         LibraryFile file = FileOf(*artifact, jar);
-        if (!file.path.empty() && (file.url.empty() && !StringMember(*artifact, "url"))) file.url = base + file.path;
+        if (!StringMember(*artifact, "url")) file.url = BaseOf(library, defaultBase) + file.path;
         if (!file.path.empty()) files.push_back(std::move(file));
     } else if (!jar.empty()) {
-        files.push_back({jar, base + jar, {}, -1});
+        files.push_back({jar, BaseOf(library, defaultBase) + jar, {}, -1});
     }
-
-    if (const auto classifier = NativesClassifier(library)) {
-        const json* classifiers = downloads ? ObjectMember(*downloads, "classifiers") : nullptr;
-        const json* entry = classifiers ? ObjectMember(*classifiers, classifier->c_str()) : nullptr;
-        std::string derived;
-        if (name) {
-            LibraryName withClassifier = *name;
-            withClassifier.classifier = *classifier;
-            derived = libraryPath(withClassifier);
-        }
-        LibraryFile file = entry ? FileOf(*entry, derived) : LibraryFile{derived, base + derived, {}, -1};
-        if (!file.path.empty()) files.push_back(std::move(file));
-    }
+    if (auto natives = OldFormNatives(library, defaultBase)) files.push_back(std::move(*natives));
     return files;
 }
 

@@ -224,12 +224,16 @@ TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     EXPECT_EQ(ReadFile(core / "agent-argument.txt"), "127.0.0.1:9");  // the skin site's host and port
     EXPECT_EQ(ReadFile(home.program() / "cache/authlib-injector-9.9.9.jar"), agent);
 
-    // Another release whose SHA-256 does not match its jar: left out, and the console says so.
-    fs::remove_all(home.program() / "cache");
-    fs::remove(core / "agent-argument.txt");
+    // The same day the cached agent is used without asking; once it is gone, a release whose
+    // SHA-256 does not match its jar is left out, and the console says so.
     release(std::string(64, '0'));
-    EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, core), "PROPERTIES {}\nLIBRARY Lib\n");
-    EXPECT_FALSE(fs::exists(core / "agent-argument.txt"));
+    for (const bool cached : {true, false}) {
+        fs::remove(core / "agent-argument.txt");
+        EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, core), "PROPERTIES {}\nLIBRARY Lib\n");
+        EXPECT_EQ(fs::exists(core / "agent-argument.txt"), cached);
+        EXPECT_EQ(mirror.CountOf("/mirrors/authlib-injector/artifact/latest.json"), cached ? 1 : 2);
+        fs::remove_all(home.program() / "cache");
+    }
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     EXPECT_NE(launcher->Stderr().find(std::string("authlib-injector 下载内容的 sha256 与发布信息不符，已丢弃：") + mirror.Url("/agent/9.9.9.jar")),

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Settings.h"
@@ -75,7 +76,7 @@ std::string RealVersion(const std::string& folder, const std::string& jarFileNam
     }
     std::string text;
     if (ReadTextFile(PathUtf8(jsonPath), text)) {
-        const auto document = nlohmann::json::parse(text, nullptr, false);
+        const auto document = ParseJsonDocument(text);
         if (document.is_object()) {
             if (const auto it = document.find("clientVersion"); it != document.end() && it->is_string()) {
                 return it->get<std::string>();

@@ -5,6 +5,7 @@
 #include "App.h"
 #include "AuthAgent.h"
 #include "CoreCatalogue.h"
+#include "CrashCommands.h"
 #include "Endpoints.h"
 #include "GameFileCompletion.h"
 #include "JavaSelection.h"
@@ -60,6 +61,7 @@ LaunchSteps MakeSteps(const App& app) {
     steps.onGameEnded = [playTime = app.playTime](const GameSession& session) {
         if (playTime) playTime->OnGameExit(session.startMs, session.endMs);
     };
+    steps.explainCrash = MakeCrashExplainer(app.lastCrash, AccountSecrets(app.settings));
     return steps;
 }
 
@@ -91,6 +93,7 @@ void OnGameLaunch(App& app) {
         return;
     }
     PostUiEvent(app, R"({"type":"game:info","msg":")" + EscapeJsonBasic(java.message) + R"("})");
+    WarnBeforeLaunch(app, *core, java.javaPath);
     app.game.Launch(MakeRequest(app, *core, java), MakeSteps(app));
 }
 

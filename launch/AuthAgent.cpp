@@ -12,6 +12,7 @@
 #include "Files.h"
 #include "Hash.h"
 #include "HttpTransport.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 
@@ -75,7 +76,7 @@ std::optional<Release> AskForRelease(const AuthAgentSources& sources) {
     for (const std::string& base : sources.bases) {
         const auto body = Get(base + "artifact/latest.json", sources.timeout);
         if (!body) continue;
-        const json answer = json::parse(*body, nullptr, /*allow_exceptions=*/false);
+        const json answer = ParseJsonDocument(*body);
         const auto checksums = answer.is_object() ? answer.find("checksums") : answer.end();
         Release release{Text(answer, "version"), Text(answer, "download_url"),
                         checksums != answer.end() ? Text(*checksums, "sha256") : std::string()};
@@ -100,7 +101,7 @@ std::string JarName(const std::string& version) {
 Record ReadRecord(const fs::path& folder) {
     std::string text;
     if (!ReadWholeFile(folder / kAuthAgentRecordName, text)) return {};
-    const json record = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    const json record = ParseJsonDocument(text);
     const auto checked = record.is_object() ? record.find("checked") : record.end();
     return {Text(record, "file"), Text(record, "sha256"),
             checked != record.end() && checked->is_number_integer() ? checked->get<std::int64_t>() : 0};

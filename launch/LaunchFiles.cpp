@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Files.h"
+#include "JsonDocument.h"
 #include "Paths.h"
 #include "Process.h"
 #include "Resources.h"
@@ -76,7 +77,7 @@ std::string prepareGameAssets(const std::string& gameRoot, const std::string& ga
     nlohmann::json index;
     if (!indexId.empty() && indexId.find_first_of("/\\") == std::string::npos && indexId != ".." &&
         ReadWholeFile(assets / "indexes" / Utf8Path(indexId + ".json"), text)) {
-        index = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+        index = ParseJsonDocument(text);
     }
     const auto flag = [&index](const char* key) {
         const auto found = index.is_object() ? index.find(key) : index.end();

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Files.h"
+#include "JsonDocument.h"
 #include "Paths.h"
 #include "Platform.h"
 
@@ -231,7 +232,7 @@ std::string libraryPath(const LibraryName& name) {
 json loadJsonFile(const std::string& path) {
     std::string bytes;
     if (!ReadWholeFile(Utf8Path(path), bytes)) return nullptr;
-    json parsed = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    json parsed = ParseJsonDocument(bytes);
     if (parsed.is_discarded()) return nullptr;
     return parsed;
 }

@@ -26,6 +26,10 @@ std::filesystem::path TempFolder();
 // Per-user data folder of the launcher: $XDG_DATA_HOME (or ~/.local/share) + "/LumivaleLauncher".
 std::filesystem::path UserDataFolder();
 
+// Per-user cache folder of the launcher (the web views' data): $XDG_CACHE_HOME (or ~/.cache)
+// + "/LumivaleLauncher".
+std::filesystem::path UserCacheFolder();
+
 // An environment variable, or nothing when it is unset or empty.
 std::optional<std::string> EnvironmentValue(const char* name);
 

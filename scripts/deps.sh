@@ -6,7 +6,7 @@ step=${1:-build}
 
 # Everything the build configures against (the tests and the benchmark are part of it).
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
-  libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev
+  libzip-dev zipcmp zipmerge ziptool zlib1g-dev libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libarchive-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev)
 # What the running launcher needs on top: the certificate store every HTTPS request checks

@@ -41,7 +41,11 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view b
         ::unlink(temp.c_str());
         return false;
     }
-    return ::rename(temp.c_str(), target.c_str()) == 0;
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());  // nothing half-done stays behind
+        return false;
+    }
+    return true;
 }
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out) {

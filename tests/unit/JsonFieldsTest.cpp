@@ -94,7 +94,9 @@ TEST(Escaping, AwkwardBytesAndWhatReadsBack) {
         EXPECT_EQ(EscapeForScriptString(c.in), c.script) << c.in;
         const std::string event = "{\"v\":\"" + c.json + "\"}";
         EXPECT_TRUE(nlohmann::json::accept(event)) << event;
-        if (c.json.find(kBad) == std::string::npos) EXPECT_EQ(ReadTextField(event, "v"), c.in);
+        if (c.json.find(kBad) == std::string::npos) {
+            EXPECT_EQ(ReadTextField(event, "v"), c.in);
+        }
     }
     // The same for many random byte strings, weighted towards the awkward ones.
     std::mt19937 random(12);

@@ -234,7 +234,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
                    {{"projectID", 5005}, {"fileID", 5006}}, {{"projectID", 6006}, {"fileID", 6007}},
                    {{"required", true}}}}};
     const fs::path zip = WritePack("pack.zip", manifest,
-                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"},
+                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"}, {"overrides/config/c..cfg", "config c"},
                                     {"overrides/config\\b.cfg", "config b"}, {"overrides/../../x.txt", "escaped"},
                                     {"overrides/..\\..\\y.txt", "escaped"}, {"overrides/C:/z.txt", "escaped"},
                                     {"/abs-evil.txt", "escaped"}, {"other/ignored.txt", "not an override"}});
@@ -284,7 +284,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     EXPECT_EQ(merged["libraries"][0]["name"], "com.example:lib:2.0");  // in the vanilla library's place
     EXPECT_EQ(ReadFile(core / "Test Pack.jar"), patched_);
     for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
-             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"kubejs/startup.js", "legacy"},
+             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"config/c..cfg", "config c"}, {"kubejs/startup.js", "legacy"},
              {"mods/jei.jar", "content of jei.jar"}, {"shaderpacks/shader.zip", "content of shader.zip"},
              {"resourcepacks/pack.zip", "content of pack.zip"}, {"mods/store-mod.jar", "content of store-mod.jar"},
              {"mods/mod-6006-6007.jar", "content of evil.jar"}}) {

@@ -220,10 +220,8 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
     if (forge.is_null()) {
         fs::copy_file(forgeJson, packJson, fs::copy_options::overwrite_existing, ignored);
     } else {
+        // The merge keeps the game version as "clientVersion" beside the pack's name.
         json merged = MergeForgeVersionJson(vanillaJson, forge, packName);
-        // The merged id is the pack's name, which says nothing about the game version; the core
-        // catalogue reads "clientVersion" first, so the right Java is chosen for the core.
-        if (!merged.contains("clientVersion")) merged["clientVersion"] = gameVersion;
         if (!WriteFileAtomically(packJson, merged.dump(2))) {
             error = "无法写入版本 json：" + PathUtf8(packJson);
             return false;

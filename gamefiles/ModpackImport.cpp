@@ -14,6 +14,7 @@
 #include "ModpackZip.h"
 #include "Paths.h"
 #include "VersionManifest.h"
+#include "ZipArchive.h"
 
 namespace lumivale {
 
@@ -77,6 +78,16 @@ bool ReadModrinthPlan(const std::string& text, ModpackPlan& plan, std::string& e
 
 bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string& error) {
     plan = ModpackPlan{};
+    // Each way a pack can be unreadable gets its own words.
+    std::error_code status;
+    if (!fs::is_regular_file(Utf8Path(zipPath), status)) {
+        error = "找不到整合包文件：" + zipPath;
+        return false;
+    }
+    if (!ZipArchive::Open(Utf8Path(zipPath))) {
+        error = "整合包不是有效的 zip 文件：" + zipPath;
+        return false;
+    }
     std::string text;
     if (!ReadZipEntry(zipPath, "manifest.json", text)) {
         if (ReadZipEntry(zipPath, kModrinthIndexName, text)) return ReadModrinthPlan(text, plan, error);

@@ -234,7 +234,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
                    {{"projectID", 5005}, {"fileID", 5006}}, {{"projectID", 6006}, {"fileID", 6007}},
                    {{"required", true}}}}};
     const fs::path zip = WritePack("pack.zip", manifest,
-                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"},
+                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"}, {"overrides/config/c..cfg", "config c"},
                                     {"overrides/config\\b.cfg", "config b"}, {"overrides/../../x.txt", "escaped"},
                                     {"overrides/..\\..\\y.txt", "escaped"}, {"overrides/C:/z.txt", "escaped"},
                                     {"/abs-evil.txt", "escaped"}, {"other/ignored.txt", "not an override"}});
@@ -284,7 +284,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     EXPECT_EQ(merged["libraries"][0]["name"], "com.example:lib:2.0");  // in the vanilla library's place
     EXPECT_EQ(ReadFile(core / "Test Pack.jar"), patched_);
     for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
-             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"kubejs/startup.js", "legacy"},
+             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"config/c..cfg", "config c"}, {"kubejs/startup.js", "legacy"},
              {"mods/jei.jar", "content of jei.jar"}, {"shaderpacks/shader.zip", "content of shader.zip"},
              {"resourcepacks/pack.zip", "content of pack.zip"}, {"mods/store-mod.jar", "content of store-mod.jar"},
              {"mods/mod-6006-6007.jar", "content of evil.jar"}}) {
@@ -352,7 +352,8 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / kVersion / "1.20.1.jar"), "the player's jar");
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / "Forge Pack" / "config" / "old.cfg"), "legacy");
 
-    // A client jar whose SHA-1 differs from the vanilla JSON's is refused.
+    // A client jar whose SHA-1 differs from the vanilla JSON's is refused, wherever it comes from.
+    official_.Serve("/data/v1/objects/client.jar", TestReply::Ok(client_));
     json badClient = json::parse(vanilla_);
     badClient["downloads"]["client"]["sha1"] = std::string(40, '0');
     mirror_.Serve("/version/1.20.2/json", TestReply::Ok(badClient.dump()));

@@ -115,7 +115,8 @@ export class Session {
     // Remote sites point at a closed loopback port unless a test serves them.
     const nowhere = 'http://127.0.0.1:9';
     const env = { ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data, LUMIVALE_LITTLESKIN_BASE: nowhere,
-      LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', ...this.env };
+      LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', LUMIVALE_AUTHLIB_INJECTOR_BASE: nowhere + '/',
+      ...this.env };
     delete env.LUMIVALE_HOME;
     this.child = spawn(process.env.LUMIVALE_EXE || join(repo, 'build', 'bin', 'lumivale'), ['--headless', '--home', this.home.program], { env });
     this.exited = new Promise((done) => this.child.on('exit', done));

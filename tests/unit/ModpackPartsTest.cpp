@@ -62,6 +62,12 @@ TEST(ModpackPlanReading, CurseForgeManifestsAndEveryRefusal) {
         EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
         EXPECT_EQ(error, message) << manifest;
     }
+    // A pack that is not there, and a file that is no zip, say so rather than blame the manifest.
+    EXPECT_FALSE(ReadModpackPlan((home.root() / "gone.zip").string(), plan, error));
+    EXPECT_EQ(error, "找不到整合包文件：" + (home.root() / "gone.zip").string());
+    WriteFile(zip, "PK but not really a zip");
+    EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
+    EXPECT_EQ(error, "整合包不是有效的 zip 文件：" + zip.string());
 }
 
 TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureWithForgeButNoOtherLoader) {

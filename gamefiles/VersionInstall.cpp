@@ -112,10 +112,14 @@ std::string FailureReason(const std::string& label, const std::string& engineErr
     return "网络下载失败：" + label + "（" + engineError + "）";
 }
 
+// The path inside the game folder, for the player; paths here are always built below it, so the
+// folder's own text is cut off (std::filesystem::relative would ask the file system for each one).
 std::string Relative(const std::string& gameDir, const fs::path& path) {
-    std::error_code ignored;
-    const fs::path relative = fs::relative(path, Utf8Path(gameDir), ignored);
-    std::string text = PathUtf8(relative.empty() ? path : relative);
+    std::string text = PathUtf8(path);
+    const std::string folder = PathUtf8(Utf8Path(gameDir));
+    const bool endsWithSeparator = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    const std::size_t cut = folder.size() + (endsWithSeparator ? 0 : 1);
+    if (text.starts_with(folder) && text.size() > cut) text.erase(0, cut);
     std::replace(text.begin(), text.end(), '\\', '/');
     return text;
 }

@@ -269,14 +269,15 @@ std::vector<std::string> LoaderProfileUrls(const Endpoints& endpoints, LoaderKin
 std::string LoaderInstallerUrl(const Endpoints& endpoints, LoaderKind kind, const std::string& game,
                                const std::string& loaderVersion) {
     if (kind == LoaderKind::Forge) {
-        const std::string coordinate = game + "-" + loaderVersion;
+        const std::string coordinate = EncodePathSegment(game + "-" + loaderVersion);
         return endpoints.officialMavenBase + "net/minecraftforge/forge/" + coordinate + "/forge-" + coordinate +
                "-installer.jar";
     }
     if (kind == LoaderKind::NeoForge) {
         const std::string artifact = NeoForgeArtifact(game);
-        return endpoints.neoForgeMavenBase + "net/neoforged/" + artifact + "/" + loaderVersion + "/" + artifact + "-" +
-               loaderVersion + "-installer.jar";
+        const std::string version = EncodePathSegment(loaderVersion);
+        return endpoints.neoForgeMavenBase + "net/neoforged/" + artifact + "/" + version + "/" + artifact + "-" + version +
+               "-installer.jar";
     }
     return {};
 }

@@ -189,7 +189,7 @@ bool Installer::Check() {
         return false;
     }
     if (kind_ != LoaderKind::None && !IsUsableFileName(request_.loaderVersion)) {
-        error_ = "请选择" + std::string(LoaderKindName(kind_)) + " 版本";
+        error_ = "请选择 " + std::string(LoaderKindName(kind_)) + " 版本";
         return false;
     }
     if (kind_ != LoaderKind::None && request_.name == request_.id) {

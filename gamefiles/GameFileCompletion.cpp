@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DownloadEngine.h"
+#include "DownloadTally.h"
 #include "Hash.h"
 #include "Log.h"
 #include "Paths.h"
@@ -90,6 +91,12 @@ std::string Lowercase(std::string text) {
 std::string OfficialJarPath(const std::string& gameDir, const std::string& gameVersion) {
     return Join(gameDir, {"libraries", "net", "minecraft", "client", gameVersion,
                           "client-" + gameVersion + "-official.jar"});
+}
+
+std::int64_t SizeOf(const std::string& path) {
+    std::error_code ignored;
+    const auto size = fs::file_size(Utf8Path(path), ignored);
+    return ignored ? 0 : static_cast<std::int64_t>(size);
 }
 
 std::string FailedSuffix(int failed) {
@@ -267,34 +274,34 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
             return false;
         }
         const int count = static_cast<int>(items.size());
-        Report(progress, 0,
-               "并发补齐缺失库文件（约 " + std::to_string(count) + " 个，" +
-                   std::to_string(kCompletionWorkers) + " 线程）");
-        // Guarded by the pool's completion mutex.
-        int finished = 0;
-        std::string failure;
+        Report(progress, 0, "正在下载 " + std::to_string(count) + " 个缺少的游戏文件…");
+        // Guarded by the pool's completion mutex; each work call writes only its own error.
+        DownloadTally tally(count);
+        std::vector<std::string> errors(items.size());
         RunParallel(
             count, kCompletionWorkers,
             [&](int i) {
                 if (IsCancelled(cancelled)) return false;
-                std::string downloadError;
-                return DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected);
+                return DownloadFile(items[i].url, items[i].target, errors[i], items[i].expected);
             },
             [&](int i, bool ok) {
-                ++finished;
+                if (ok) {
+                    tally.Succeeded(SizeOf(items[i].target));
+                } else {
+                    tally.Failed(items[i].label, errors[i]);
+                    ConsoleLog("游戏文件下载失败：" + items[i].url + "：" + errors[i]);
+                }
                 if (IsCancelled(cancelled)) return;
-                if (!ok && failure.empty()) failure = "下载 " + items[i].label + " 失败";
-                if (finished % 10 == 0 || finished == count) {
-                    Report(progress, finished * 100 / count,
-                           "已下载 " + std::to_string(finished) + "/" + std::to_string(count));
+                if (tally.Finished() % 10 == 0 || tally.Finished() == count) {
+                    Report(progress, tally.Percent(), tally.ProgressLine());
                 }
             });
         if (IsCancelled(cancelled)) {
             error = kCompletionCancelledMessage;
             return false;
         }
-        if (!failure.empty()) {
-            error = failure;
+        if (tally.failed > 0) {
+            error = tally.FailureMessage();
             return false;
         }
     }
@@ -407,9 +414,7 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
     }
 
     const int count = static_cast<int>(items.size());
-    Report(progress, 10,
-           "正在并发下载资源文件（约 " + std::to_string(count) + " 个，" +
-               std::to_string(kCompletionWorkers) + " 线程）");
+    Report(progress, 10, "正在下载 " + std::to_string(count) + " 个资源文件…");
     int finished = 0;
     int failed = 0;
     RunParallel(

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DownloadEngine.h"
+#include "DownloadTally.h"
 #include "GameFileCompletion.h"
 #include "Paths.h"
 #include "Platform.h"
@@ -31,11 +33,14 @@ constexpr const char* kAbc = "abc";
 constexpr const char* kAbcSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 const Reports kJarFetched{{10, "原版客户端不完整，正在从国内镜像补齐…"}, {100, "原版客户端已补齐"}};
 
-// Progress reports (pool threads send theirs one at a time); the modpack's as "<step>/<count> <text>".
+// Progress reports (pool threads send theirs one at a time), the speed taken off (it depends on the
+// clock); the modpack's as "<step>/<count> <text>".
 struct ProgressLog {
     Reports reports;
     CompletionProgress Callable() {
-        return [this](int percent, const std::string& text) { reports.emplace_back(percent, text); };
+        return [this](int percent, const std::string& text) {
+            reports.emplace_back(percent, std::regex_replace(text, std::regex(" · [0-9.]+ [KM]B/s$"), ""));
+        };
     }
     ModpackProgress ModpackCallable() {
         return [this](int step, int count, int percent, const std::string& text) {
@@ -108,8 +113,8 @@ TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsid
     ProgressLog progress;
     std::string error;
     ASSERT_TRUE(CompleteGameFiles(game.dir, "plain", progress.Callable(), error)) << error;
-    EXPECT_EQ(progress.Take(), (Reports{{0, "并发补齐缺失库文件（约 13 个，64 线程）"}, {76, "已下载 10/13"},
-                                        {100, "已下载 13/13"}, {100, "游戏文件已就绪"}}));
+    EXPECT_EQ(progress.Take(), (Reports{{0, "正在下载 13 个缺少的游戏文件…"}, {76, "已完成 10/13 · 剩余 3"},
+                                        {100, "已完成 13/13 · 剩余 0"}, {100, "游戏文件已就绪"}}));
     EXPECT_EQ(ReadFile(game.root / "libraries/x" / ("native-" + classifier + ".jar")) + ReadFile(game.root / "libraries/x/native.jar") +
                   ReadFile(game.root / "libraries/x/bare/1/bare-1.jar"),
               "nativesplain-nativebare");
@@ -141,17 +146,18 @@ TEST(LibraryCompletion, AFailedLibraryFailsTheRunAfterTheOthersAndAStopEndsItAtO
     const CompletionProgress report = progress.Callable();
     const auto stopOnAnnouncement = [&](int percent, const std::string& text) {
         report(percent, text);
-        stop = text.starts_with("并发补齐缺失库文件");
+        stop = text.starts_with("正在下载 3 个");
     };
     EXPECT_FALSE(CompleteGameFiles(game.dir, "plain", stopOnAnnouncement, error, [&] { return stop.load(); }));
     EXPECT_EQ(error, kCompletionCancelledMessage);
-    EXPECT_EQ(progress.Take(), (Reports{{0, "并发补齐缺失库文件（约 3 个，64 线程）"}}));
+    EXPECT_EQ(progress.Take(), (Reports{{0, "正在下载 3 个缺少的游戏文件…"}}));
     EXPECT_TRUE(server.Requests().empty());
 
-    // Without a stop, the missing library fails the run once the others are in place.
+    // Without a stop, the missing library fails the run once the others are in place: the failure
+    // is counted apart from the successes and named with a cause the player can act on.
     EXPECT_FALSE(CompleteGameFiles(game.dir, "plain", progress.Callable(), error, [] { return false; }));
-    EXPECT_EQ(error, "下载 x/1.jar 失败");
-    EXPECT_EQ(progress.Take(), (Reports{{0, "并发补齐缺失库文件（约 3 个，64 线程）"}, {100, "已下载 3/3"}}));
+    EXPECT_EQ(error, std::string("1 个文件没能下载：x/1.jar。") + kServerCause);
+    EXPECT_EQ(progress.Take(), (Reports{{0, "正在下载 3 个缺少的游戏文件…"}, {66, "已完成 2/3 · 失败 1 · 剩余 0"}}));
     EXPECT_EQ(ReadFile(game.root / "libraries/x/0.jar") + ReadFile(game.root / "libraries/x/2.jar"), "jar 0jar 2");
 }
 
@@ -179,7 +185,7 @@ TEST(LibraryCompletion, ABodyUnlikeTheDeclaredOneIsRefusedAndAPresentFileOfAnoth
         game.WriteVersion("v", {{"id", "v"}, {"libraries", json::array({library})}});
         std::string error;
         EXPECT_EQ(CompleteGameFiles(game.dir, "v", nullptr, error), c.ok) << c.after;
-        EXPECT_EQ(error, c.ok ? "" : "下载 x/lib.jar 失败");
+        EXPECT_EQ(error, c.ok ? "" : std::string("1 个文件没能下载：x/lib.jar。") + kChecksumCause);
         EXPECT_EQ(fs::exists(game.root / "libraries/x/lib.jar") ? ReadFile(game.root / "libraries/x/lib.jar") : "", c.after);
     }
 }

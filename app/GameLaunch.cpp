@@ -78,13 +78,13 @@ void OnGameLaunch(App& app) {
     ReportCores(app);
 
     if (settings.selectedJava.empty() || settings.selectedCore.empty()) {
-        SendError(app, "请先在设置里选择 Java 和游戏核心");
+        SendError(app, "请先在「启动」页选择游戏版本和 Java");
         return;
     }
     const auto core = std::find_if(settings.cores.begin(), settings.cores.end(),
                                    [&](const CoreEntry& c) { return c.folder == settings.selectedCore; });
     if (core == settings.cores.end() || core->jar.empty()) {
-        SendError(app, "未找到核心 jar 文件");
+        SendError(app, "所选游戏版本缺少核心 jar 文件，请在「启动」页换一个版本或重新安装");
         return;
     }
     const JavaChoice java = ChooseJavaForCore(settings.selectedJava, settings.javaList, *core);

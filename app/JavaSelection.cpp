@@ -45,7 +45,7 @@ JavaChoice ChooseJavaForCore(const std::string& selectedJava, const std::vector<
             return {true, selectedJava, "已使用你选择的 Java 启动", entry != javaList.end() ? JavaMajorOf(entry->name) : 0};
         }
         return {false, {},
-                "你选择的 Java 已不存在或不可用（" + selectedJava + "），请到 设置 - Java 运行环境 重新选择"};
+                "你选择的 Java 已不存在或不可用（" + selectedJava + "），请到「启动」页的 Java 运行环境重新选择"};
     }
     const std::string version = core.realVersion.empty() ? core.name : core.realVersion;
     const int major = RequiredJavaForCore(core);
@@ -53,7 +53,7 @@ JavaChoice ChooseJavaForCore(const std::string& selectedJava, const std::vector<
                                    [&](const JavaInstall& j) { return JavaMajorOf(j.name) == major; });
     if (java == javaList.end()) {
         return {false, {},
-                "未找到适合版本 " + version + " 的 " + JavaLabel(major) + "，请先安装对应 Java 或到设置里手动选择"};
+                "未找到适合版本 " + version + " 的 " + JavaLabel(major) + "，请在「Java下载」页安装，或到「启动」页手动选择"};
     }
     return {true, java->exe, "已为版本 " + version + " 自动选择推荐 Java", major};
 }

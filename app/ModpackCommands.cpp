@@ -1,5 +1,6 @@
 #include "ModpackCommands.h"
 
+#include <cctype>
 #include <thread>
 
 #include "App.h"
@@ -30,6 +31,18 @@ std::string ModpackErrorEvent(const std::string& reason) {
     return R"({"type":"modpack:error","reason":")" + EscapeJsonText(reason) + R"("})";
 }
 
+std::string ModpackRefusedEvent(const std::string& reason) {
+    return R"({"type":"modpack:refused","reason":")" + EscapeJsonText(reason) + R"("})";
+}
+
+bool IsModpackFileName(const std::string& path) {
+    std::string lower;
+    for (const char c : path.substr(path.size() > 7 ? path.size() - 7 : 0)) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower.ends_with(".zip") || lower.ends_with(".mrpack");
+}
+
 std::string JavaForModpack(const std::string& gameVersion, const std::vector<JavaInstall>& javaList,
                            const std::string& selectedJava) {
     const int major = RequiredJavaMajor(gameVersion);
@@ -50,24 +63,40 @@ void OnModpackImport(App& app, const std::string& zipPath) {
     if (!zipPath.empty()) StartModpackImport(app, zipPath);
 }
 
+void OnModpackDrop(App& app, const std::string& path) {
+    if (path.empty()) return;
+    if (!IsModpackFileName(path)) {
+        PostUiEvent(app, ModpackRefusedEvent(std::string(kNotAModpackMessage) + PathUtf8(Utf8Path(path).filename())));
+        return;
+    }
+    StartModpackImport(app, path);
+}
+
+void OnModpackCancel(App& app) {
+    if (app.modpackImportBusy) app.modpackImportCancel->store(true);
+}
+
 constexpr const char* kNoWorkerMessage = "系统资源不足，导入未能开始，请稍后重试";
 
 void StartModpackImport(App& app, const std::string& zipPath) {
+    // A second import is refused without touching the running one's screen.
     if (app.modpackImportBusy.exchange(true)) {
-        PostUiEvent(app, ModpackErrorEvent("已有整合包正在导入中"));
+        PostUiEvent(app, ModpackRefusedEvent(kModpackBusyMessage));
         return;
     }
+    app.modpackImportCancel->store(false);
     ModpackImportContext context;
     context.gameDir = app.settings.gameDir;
     context.programDir = PathUtf8(ProgramFolder());
     context.javaPath = JavaForModpack(PeekModpackGameVersion(zipPath), app.settings.javaList,
                                       app.settings.selectedJava);
     context.cloud = app.cloud;
-    // Once the window is gone the import stops at its next step or download.
-    context.cancelled = [loop = app.loop] { return loop->IsClosed(); };
+    // A cancel, or the window going, stops the import at its next step or download.
+    context.cancelled = [cancel = app.modpackImportCancel, loop = app.loop] { return cancel->load() || loop->IsClosed(); };
 
     // The worker keeps what it uses by value; what touches the App runs as a task on the UI
     // thread, which is dropped once the App has closed its loop.
+    PostUiEvent(app, R"({"type":"modpack:started","path":")" + EscapeJsonText(zipPath) + R"("})");
     const bool started = StartWorker([&app, loop = app.loop, events = app.events, zipPath, context]() {
         const auto progress = [&events](int step, int total, int percent, const std::string& text) {
             events.Post(ModpackProgressEvent(step, total, percent, text));

@@ -1,5 +1,8 @@
 #include "Settings.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "CredentialStore.h"
 #include "Endpoints.h"
 #include "IniFile.h"
@@ -70,7 +73,7 @@ void Settings::Load() {
     }
 }
 
-void Settings::Save() {
+bool Settings::Save() {
     const auto path = Utf8Path(configPath);
     IniFile ini;
     ini.Load(path);  // keys this record does not own stay as they are
@@ -94,7 +97,13 @@ void Settings::Save() {
         ini.Set("java", JavaKey(n, "_exe"), javaList[n].exe);
         ini.Set("java", JavaKey(n, "_manual"), javaList[n].manual ? "1" : "0");
     }
-    ini.Save(path);
+    return ini.Save(path);
+}
+
+std::int32_t BoundedMemoryMb(std::int64_t requested, std::uint64_t machineBytes) {
+    std::int64_t most = std::numeric_limits<std::int32_t>::max();
+    if (machineBytes > 0) most = std::max<std::int64_t>(kLeastMemoryMb, static_cast<std::int64_t>(machineBytes / 1048576));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(requested, kLeastMemoryMb, most));
 }
 
 }  // namespace lumivale

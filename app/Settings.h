@@ -40,9 +40,17 @@ struct Settings {
     // Reads config.ini and the credential store (migrating older account keys first). Missing
     // files and keys leave the defaults.
     void Load();
-    // Writes every stored field: config.ini and the credential store.
-    void Save();
+    // Writes every stored field: config.ini and the credential store. False when config.ini could
+    // not be written.
+    bool Save();
     const std::string& ConfigPath() const { return configPath; }
 };
+
+// The least memory a game is given, in MB.
+inline constexpr std::int64_t kLeastMemoryMb = 512;
+
+// `requested` MB bounded to kLeastMemoryMb .. the machine's memory (no upper bound when the
+// machine's memory is unknown, 0).
+std::int32_t BoundedMemoryMb(std::int64_t requested, std::uint64_t machineBytes);
 
 }  // namespace lumivale

@@ -145,16 +145,21 @@ void OnPasswordSignIn(App& app, const std::string& command) {
 }
 
 void OnRoleChange(App& app, const std::string& command) {
+    // Every request is answered: the page waits for the answer before it takes the next one.
+    const auto refuse = [&app](const char* reason) {
+        PostUiEvent(app, std::string(R"({"type":"role:changed","error":")") + reason + R"("})");
+    };
     Profile requested{ReadTextField(command, "id"), ReadTextField(command, "name")};
     if (requested.id.empty()) {
-        if (requested.name.empty()) return;
+        if (requested.name.empty()) return refuse(kUnknownRoleMessage);
         const auto found = std::find_if(app.signInProfiles.begin(), app.signInProfiles.end(),
                                         [&](const Profile& p) { return p.name == requested.name; });
-        if (found == app.signInProfiles.end()) return;
+        if (found == app.signInProfiles.end()) return refuse(kUnknownRoleMessage);
         requested = *found;
     }
     const Settings& settings = app.settings;
-    if (!IsComplete(requested) || settings.accessToken.empty() || settings.clientToken.empty()) return;
+    if (!IsComplete(requested)) return refuse(kUnknownRoleMessage);
+    if (settings.accessToken.empty() || settings.clientToken.empty()) return refuse(kSignInExpiredMessage);
     RunSignInWorker(
         app,
         [access = settings.accessToken, client = settings.clientToken, requested] {

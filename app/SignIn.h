@@ -13,6 +13,9 @@ class App;
 
 // The player name reported after a sign-in that gave no role at all.
 inline constexpr const char* kDefaultSuccessName = "Steve_Vorn";
+// Answers to a role change that cannot be asked for.
+inline constexpr const char* kUnknownRoleMessage = "找不到这个角色，请重新登录后再试";
+inline constexpr const char* kSignInExpiredMessage = "登录已失效，请重新登录";
 
 // {"id":...,"name":...} and "[" those joined by "," "]", texts escaped.
 std::string ProfileJson(const Profile& profile);

@@ -43,7 +43,9 @@ std::string ConfigEvent(const Settings& settings) {
            R"(","gc_preset":")" + EscapeJsonText(settings.gcPreset) + R"(","custom_jvm_args":")" +
            EscapeJsonText(settings.customJvmArgs) + R"(","server_address":")" +
            EscapeJsonText(settings.serverAddress) + R"(","server_port":)" +
-           std::to_string(settings.serverPort) + "}";
+           std::to_string(settings.serverPort) + R"(,"memory_mb":)" + std::to_string(settings.memoryMb) +
+           R"(,"selected_java":")" + EscapeJsonText(settings.selectedJava) + R"(","selected_core":")" +
+           EscapeJsonText(settings.selectedCore) + R"("})";
 }
 
 void ReportCoreInfo(App& app, const std::string& coreValue) {

@@ -12,8 +12,10 @@
 #include "JsonFields.h"
 #include "Log.h"
 #include "ModpackCommands.h"
+#include "Platform.h"
 #include "OAuthSignIn.h"
 #include "SignIn.h"
+#include "SystemInfo.h"
 #include "SystemReports.h"
 #include "VersionCommands.h"
 #include "Worker.h"
@@ -21,6 +23,20 @@
 namespace lumivale {
 
 namespace {
+
+// The answer to each "config:set": saved or not, and for the memory the value applied.
+std::string ConfigSavedEvent(const std::string& key, bool saved, std::int64_t value) {
+    std::string event = R"({"type":"config:saved","key":")" + EscapeJsonText(key) + R"(","ok":)" + (saved ? "true" : "false");
+    if (value >= 0) event += R"(,"value":)" + std::to_string(value);
+    return event + "}";
+}
+
+std::string JavaBrowseErrorEvent(const std::string& folder) {
+    return R"({"type":"java:browse_error","reason":")" +
+           EscapeJsonText(std::string("这个文件夹里没有 ") + platform_constants::kJavaExecutable +
+                          "，请选择 Java 安装目录下的 bin 文件夹：" + folder) +
+           R"("})";
+}
 
 // "config:set": stores one setting, saves, and tells the page what changed.
 void SetConfig(App& app, const std::string& command) {
@@ -31,7 +47,8 @@ void SetConfig(App& app, const std::string& command) {
     };
     bool reportConfig = true;
     if (key == "memory_mb") {
-        settings.memoryMb = low32(ReadIntField(command, "value"));
+        // What the game gets is what the page shows: the answer below carries the value applied.
+        settings.memoryMb = BoundedMemoryMb(ReadIntField(command, "value"), TotalPhysicalMemoryBytes());
         reportConfig = false;
     } else if (key == "server_port") {
         settings.serverPort = low32(ReadIntField(command, "value"));
@@ -52,7 +69,8 @@ void SetConfig(App& app, const std::string& command) {
     } else {
         return;  // unknown keys store and save nothing
     }
-    settings.Save();
+    const bool saved = settings.Save();
+    PostUiEvent(app, ConfigSavedEvent(key, saved, key == "memory_mb" ? settings.memoryMb : -1));
     if (reportConfig) ReportConfig(app);
     if (key == "selected_core") ReportCoreInfo(app, settings.selectedCore);
 }
@@ -83,7 +101,8 @@ void BrowseJava(App& app, const std::string&) {
     app.window->PickFolder("请选择 bin 的文件夹目录", [&app](const std::string& folder) {
         if (folder.empty()) return;  // cancelled
         if (addManualJava(app.settings.javaList, app.settings.selectedJava, folder).empty()) {
-            PostUiEvent(app, R"({"type":"game:error","reason":"该目录未找到 java.exe"})");
+            // Said on the settings screen: a running game is none of its business.
+            PostUiEvent(app, JavaBrowseErrorEvent(folder));
             return;
         }
         app.settings.Save();
@@ -110,7 +129,7 @@ struct Command {
     Handler handler;  // null: recognised, but its part of the launcher is not in this build
 };
 
-const std::array<Command, 25> kCommands{{
+const std::array<Command, 26> kCommands{{
     {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
     {"yggdrasil:login", OnPasswordSignIn},
     {"role:change", OnRoleChange},
@@ -128,8 +147,8 @@ const std::array<Command, 25> kCommands{{
     {"java:open", [](App& app, const std::string&) { OnJavaOpen(app); }},
     {"java:install", OnJavaInstall},
     {"modpack:browse", [](App& app, const std::string&) { OnModpackBrowse(app); }},
-    {"modpack:drop",
-     [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},
+    {"modpack:drop", [](App& app, const std::string& command) { OnModpackDrop(app, ReadTextField(command, "path")); }},
+    {"modpack:cancel", [](App& app, const std::string&) { OnModpackCancel(app); }},
     {"modpack:import",
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
     {"crash:open", [](App& app, const std::string&) { OnCrashOpen(app); }},

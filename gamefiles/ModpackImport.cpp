@@ -246,7 +246,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
 
     // Step 2: libraries; failures are only counted.
     if (stopped()) return false;
-    report(2, 0, "正在并发下载依赖库…");
+    report(2, 0, "正在下载依赖库…");
     CompleteModpackLibraries(context.gameDir, vanilla, progress, context.cancelled);
 
     // Step 3: assets.
@@ -310,7 +310,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
 
     // Step 7: mods, resource packs, shader packs.
     if (stopped()) return false;
-    report(7, 0, "正在并发准备 Mod / 资源包…");
+    report(7, 0, "正在准备 Mod / 资源包…");
     if (plan.modrinth) {
         if (plan.modrinthFiles.empty()) {
             report(7, 100, "无需下载 Mod");

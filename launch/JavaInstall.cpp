@@ -47,9 +47,9 @@ std::string CutItemsArray(std::string_view answer) {
 
 std::string JavaCatalogueEvent(std::string_view answer) {
     const std::string items = CutItemsArray(answer);
-    if (answer.empty() || items.empty()) {
-        return R"({"type":"java:list","items":[],"error":"无法连接服务端"})";
-    }
+    // No answer at all is a network problem; an answer without a list is the server's.
+    if (answer.empty()) return std::string(R"({"type":"java:list","items":[],"error":")") + kJavaListUnreachable + "\"}";
+    if (items.empty()) return std::string(R"({"type":"java:list","items":[],"error":")") + kJavaListUnreadable + "\"}";
     return R"({"type":"java:list","items":)" + items + "}";
 }
 
@@ -104,8 +104,13 @@ int JavaDownloadPercent(std::int64_t received, std::int64_t total) {
 }
 
 std::string JavaDownloadText(std::int64_t received, std::int64_t total) {
-    std::string text = "正在下载 " + std::to_string(received / kMiB) + " MB";
-    if (total > 0) text += " / " + std::to_string(total / kMiB) + " MB";
+    // Tenths of a MB: a small package does not read "0 MB / 5 MB" for most of its way.
+    const auto megabytes = [](std::int64_t bytes) {
+        const std::int64_t tenths = bytes * 10 / kMiB;
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+    };
+    std::string text = "正在下载 " + megabytes(received);
+    if (total > 0) text += " / " + megabytes(total);
     return text;
 }
 

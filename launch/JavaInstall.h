@@ -14,8 +14,11 @@ namespace lumivale {
 // such array.
 std::string CutItemsArray(std::string_view answer);
 
-// "java:list" for the catalogue answer: its items, or an empty array with "无法连接服务端" when
-// the answer is empty or holds no items array.
+inline constexpr const char* kJavaListUnreachable = "无法连接服务端，请检查网络后重试";
+inline constexpr const char* kJavaListUnreadable = "服务端没有给出可用的 Java 列表，请稍后重试";
+
+// "java:list" for the catalogue answer: its items, or an empty array with kJavaListUnreachable
+// when there was no answer, kJavaListUnreadable when it holds no items array.
 std::string JavaCatalogueEvent(std::string_view answer);
 // "java:list" when there is no backend client.
 std::string JavaCatalogueNoCloudEvent();
@@ -40,7 +43,7 @@ std::string JavaRuntimeFolderName(std::string_view name);
 std::filesystem::path JavaDownloadFolder(const std::filesystem::path& temp);
 
 // Download progress: received × 100 / total (0 when the total is unknown), and
-// "正在下载 R MB" + " / T MB" when the total is known (MB rounded down).
+// "正在下载 R MB" + " / T MB" when the total is known (MB to one decimal, rounded down).
 int JavaDownloadPercent(std::int64_t received, std::int64_t total);
 std::string JavaDownloadText(std::int64_t received, std::int64_t total);
 

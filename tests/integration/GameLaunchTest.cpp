@@ -100,7 +100,7 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     // A core that is gone.
     launcher->Send(R"({"type":"config:set","key":"selected_core","value":"/elsewhere"})");
     launcher->Send(R"({"type":"game:launch"})");
-    EXPECT_EQ(NextOfType(*launcher, "game:error"), R"({"type":"game:error","reason":"未找到核心 jar 文件"})");
+    EXPECT_EQ(NextOfType(*launcher, "game:error"), R"({"type":"game:error","reason":"所选游戏版本缺少核心 jar 文件，请在「启动」页换一个版本或重新安装"})");
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     const std::regex upload("上传时长：账号=u-77 本局=([2-9]|[1-9]\\d+)秒 增量=\\d+秒 结果=成功\\(服务端累计=([2-9]|[1-9]\\d+)\\)");

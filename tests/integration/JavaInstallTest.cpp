@@ -71,7 +71,7 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
                                          "LUMIVALE_BACKEND_BASE=http://127.0.0.1:" + std::to_string(backend.Port())});
     launcher->Send(R"({"type":"game:launch"})");
     EXPECT_EQ(NextOfType(*launcher, "game:error"),
-              R"({"type":"game:error","reason":"未找到适合版本 1.21 的 Java 21，请先安装对应 Java 或到设置里手动选择"})");
+              R"({"type":"game:error","reason":"未找到适合版本 1.21 的 Java 21，请在「Java下载」页安装，或到「启动」页手动选择"})");
     launcher->Send(R"({"type":"java:open"})");
     EXPECT_TRUE(NextOfType(*launcher, "java:list").starts_with(R"({"type":"java:list","items":[{"name":"Java 21 x64",)"
                                                               R"("sha256":"","size":0,"url":")" + packages.Url("/jdk21") + "\"},"));
@@ -109,7 +109,7 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     EXPECT_EQ(Strings(events.begin(), events.begin() + 2),
               (Strings{Event(name, "resolve", 0, "正在获取下载地址…"), Event(name, "download", 0, "正在下载安装包…")}));
     EXPECT_EQ(Strings(events.end() - 3, events.end()),
-              (Strings{Event(name, "download", 100, "正在下载 2 MB / 2 MB"), Event(name, "install", 100, "正在安装…"),
+              (Strings{Event(name, "download", 100, "正在下载 2.0 MB / 2.0 MB"), Event(name, "install", 100, "正在安装…"),
                        Event(name, "done", 100, "安装完成 ✓")}));
     const fs::path java = home.program() / "runtime" / "Java 21 x64" / "bin" / "java";
     ASSERT_EQ(others.size(), 1u) << ::testing::PrintToString(others);
@@ -134,7 +134,10 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
         launcher->Send(R"({"type":"host:picked","path":")" + picked + R"("})");
     }
     EXPECT_EQ(NextOfType(*launcher, "sys:java"), others[0]);
-    EXPECT_EQ(seen, Strings{R"({"type":"game:error","reason":"该目录未找到 java.exe"})"});
+    // Said as a settings matter (a game:error would reset a running game on the page), naming this
+    // system's java executable.
+    EXPECT_EQ(seen, Strings{R"({"type":"java:browse_error","reason":"这个文件夹里没有 java，请选择 Java 安装目录下的 bin 文件夹：)" +
+                            home.root().string() + "\"}"});
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     EXPECT_NE(ReadFile(home.config()).find("selected_java=" + java.string() + "\n"), std::string::npos);

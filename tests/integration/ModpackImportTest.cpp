@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "BackendServer.h"
 #include "FakeInstaller.h"
 #include "HttpTransport.h"
+#include "ModpackCommands.h"
 #include "Subprocess.h"
 #include "TempHome.h"
 #include "TestHttpServer.h"
@@ -72,7 +74,9 @@ std::vector<fs::path> FilesNamed(const fs::path& root, const std::string& name) 
 struct Events {
     std::vector<json> all;
     std::string Last() const { return all.empty() ? "" : all.back().value("type", ""); }
-    std::string Reason() const { return Last() == "modpack:error" ? all.back()["reason"].get<std::string>() : "<no error>"; }
+    std::string Reason() const {
+        return Last() == "modpack:error" || Last() == "modpack:refused" ? all.back()["reason"].get<std::string>() : "<no error>";
+    }
     std::vector<std::string> Statuses() const {
         std::vector<std::string> statuses;
         for (const json& e : all) {
@@ -245,7 +249,9 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     WriteFile(gameDir_ / "versions" / "Test Packkubejs" / "startup.js", "legacy");
     WriteFile(gameDir_ / "launcher_profiles.json", R"({"profiles":{"other":{"lastVersionId":"1.19"}}})");
 
-    // The first import waits at the vanilla JSON while a second one is refused.
+    // The first import waits at the vanilla JSON while a second one, and a drop, are refused
+    // with an answer of their own (the running import's screen stays as it is); a dropped file
+    // that is no pack is refused by its name.
     std::promise<void> gate;
     mirror_.Handle("/version/1.20.1/json", [open = gate.get_future().share(), this](const TestRequest&) {
         open.wait();
@@ -254,19 +260,27 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     auto launcher = Start();
     Import(*launcher, zip);
     Import(*launcher, zip);
-    Events events = EventsUntil(*launcher, {"modpack:error"});
-    gate.set_value();
-    ASSERT_EQ(events.Reason(), "已有整合包正在导入中");
+    Events events = EventsUntil(*launcher, {"modpack:refused"});
+    ASSERT_EQ(events.Reason(), kModpackBusyMessage);
+    EXPECT_EQ(events.all.front(), (json{{"type", "modpack:started"}, {"path", zip.string()}}));
     events.all.pop_back();
+    for (const auto& [dropped, reason] : std::vector<std::pair<std::string, std::string>>{
+             {zip.string(), kModpackBusyMessage}, {"/tmp/notes.TXT", std::string(kNotAModpackMessage) + "notes.TXT"}}) {
+        launcher->Send(json{{"type", "modpack:drop"}, {"path", dropped}}.dump());
+        const Events refused = EventsUntil(*launcher, {"modpack:refused"});
+        EXPECT_EQ(refused.Reason(), reason);
+        events.all.insert(events.all.end(), refused.all.begin(), refused.all.end() - 1);
+    }
+    gate.set_value();
     const Events rest = EventsUntil(*launcher);
     events.all.insert(events.all.end(), rest.all.begin(), rest.all.end());
     ASSERT_EQ(events.Last(), "modpack:done") << events.all.back().dump() << "\n" << launcher->Stderr();
 
     const std::vector<std::string> milestones{
-        "正在解析整合包清单…", "整合包：Test Pack / MC 1.20.1", "正在获取版本信息…", "正在并发下载依赖库…",
+        "正在解析整合包清单…", "整合包：Test Pack / MC 1.20.1", "正在获取版本信息…", "正在下载依赖库…",
         "依赖库就绪", "正在下载资源文件…", "资源文件就绪", "正在下载游戏核心…", "游戏核心就绪",
         "正在解压整合包文件…", "整合包文件就绪", "正在安装 Forge…", "正在静默安装 Forge（需要 Java）…",
-        "Forge 安装完成", "正在并发准备 Mod / 资源包…",
+        "Forge 安装完成", "正在准备 Mod / 资源包…",
         "Mod/资源包就绪(直链 4 个，S3 1 个，跳过 0 个，缺 1 个)", "导入完成：Test Pack"};
     std::vector<std::string> reached;
     for (const std::string& s : events.Statuses()) {
@@ -320,6 +334,29 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     EXPECT_EQ(ReadFile(core / "Test Pack.jar"), patched_);
     EXPECT_EQ(json::parse(ReadFile(core / "Test Pack.json")), merged);
     EXPECT_EQ(ReadFile(core / "options.txt"), "the player's options");
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+}
+
+TEST_F(ModpackImportTest, ACancelStopsAnImportAtItsNextStepAndLeavesNoCore) {
+    const fs::path zip = WritePack("pack.zip", {{"minecraft", {{"version", kVersion}}}, {"name", kPack}});
+    std::promise<void> reached, gate;
+    std::atomic<bool> asked{false};
+    mirror_.Handle("/version/1.20.1/json", [&, open = gate.get_future().share()](const TestRequest&) {
+        if (!asked.exchange(true)) reached.set_value();
+        open.wait();
+        return TestReply::Ok(vanilla_);
+    });
+    auto launcher = Start();
+    Import(*launcher, zip);
+    reached.get_future().wait();
+    launcher->Send(R"({"type":"modpack:cancel"})");
+    // The cancel is read before the answer arrives: the launcher handles its input in order.
+    launcher->Send(R"({"type":"sys:init"})");
+    EXPECT_EQ(EventsUntil(*launcher, {"sys:java"}).Last(), "sys:java");
+    gate.set_value();
+    EXPECT_EQ(EventsUntil(*launcher).Reason(), "已取消整合包导入");
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions" / kPack));
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
 }

@@ -12,6 +12,7 @@
 
 #include "AccountTestSupport.h"
 #include "HttpTransport.h"
+#include "SignIn.h"
 #include "Subprocess.h"
 #include "TempHome.h"
 #include "Yggdrasil.h"
@@ -167,9 +168,9 @@ TEST(SignIn, RoleSwitchStoredSignInRenewalAndSignOut) {
                                                    R"(","selectedProfile":)" + kAlex + R"(,"requestUser":true})");
         EXPECT_EQ(Account(home)["access_token"], "tok-renewed");
         EXPECT_EQ(Account(home)["client_token"], client);
-        // Unknown names are ignored; a refused switch says why and changes nothing.
+        // An unknown name, and a refused switch, say why and change nothing.
         launcher.Send(R"({"type":"role:change","name":"Nobody"})");
-        launcher.Sync();
+        EXPECT_EQ(launcher.Next(), std::string(R"({"type":"role:changed","error":")") + kUnknownRoleMessage + "\"}");
         refuse = true;
         launcher.Send(R"({"type":"role:change","id":"aa00bb11cc22dd33ee44ff5566778899","name":"Nightwing"})");
         EXPECT_EQ(launcher.Next(), R"({"type":"role:changed","error":"令牌已失效"})");

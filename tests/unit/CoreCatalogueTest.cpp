@@ -75,10 +75,10 @@ TEST(JavaSelection, AutoTakesTheFirstJavaOfTheMajorTheGameNeedsAndAnExplicitOneW
         EXPECT_EQ(choice.message, "已为版本 " + version + " 自动选择推荐 Java");
     }
     EXPECT_EQ(ChooseJavaForCore("auto", list, core("x", "", 25)).message,
-              "未找到适合版本 x 的 Java 25，请先安装对应 Java 或到设置里手动选择");
+              "未找到适合版本 x 的 Java 25，请在「Java下载」页安装，或到「启动」页手动选择");
     EXPECT_EQ(ChooseJavaForCore("auto", list, core("my pack", "")).message, "已为版本 my pack 自动选择推荐 Java");
     EXPECT_EQ(ChooseJavaForCore("auto", {list[1]}, core("x", "1.16.5")).message,
-              "未找到适合版本 1.16.5 的 Java 8（1.8.0），请先安装对应 Java 或到设置里手动选择");
+              "未找到适合版本 1.16.5 的 Java 8（1.8.0），请在「Java下载」页安装，或到「启动」页手动选择");
 
     // Listed (letter case aside) though gone from disk, or present though unlisted: used as it is.
     const JavaChoice listed = ChooseJavaForCore("/JDK/8/BIN/JAVA", list, core("x", "1.20.6"));

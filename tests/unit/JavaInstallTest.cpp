@@ -18,10 +18,14 @@ const std::string kOut = "lumivale-escaped.txt";  // what a hostile package trie
 TEST(JavaCatalogue, ItemsAreCutWholeAndNamesFromTheNetworkStayPlainFileNames) {
     EXPECT_EQ(JavaCatalogueEvent(R"({"success":true,"items":[{"name":"jdk]["},{"t":["x",["y"]]}],"n":1})"),
               R"({"type":"java:list","items":[{"name":"jdk]["},{"t":["x",["y"]]}]})");
+    // No answer is the network's fault; an answer without a list is the server's.
     for (const char* answer : {R"({"success":false})", R"({"items":[{"name":"a"})", "<html>502</html>", ""}) {
-        EXPECT_EQ(JavaCatalogueEvent(answer), R"({"type":"java:list","items":[],"error":"无法连接服务端"})") << answer;
+        const std::string error = *answer ? kJavaListUnreadable : kJavaListUnreachable;
+        EXPECT_EQ(JavaCatalogueEvent(answer), R"({"type":"java:list","items":[],"error":")" + error + "\"}") << answer;
     }
     EXPECT_EQ(JavaDownloadPercent(5, -1), 0);
+    EXPECT_EQ(JavaDownloadText(400 * 1024, 5 * 1048576), "正在下载 0.3 MB / 5.0 MB");
+    EXPECT_EQ(JavaDownloadText(3 * 1048576 / 2, -1), "正在下载 1.5 MB");
 
     const std::vector<std::pair<std::string, std::string>> packages = {
         {"java/21/OpenJDK21.tar.gz", "OpenJDK21.tar.gz"}, {"", "J_21_x_.msi"}, {"java/..", "J_21_x_.msi"},

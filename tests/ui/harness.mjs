@@ -54,6 +54,12 @@ export function prepareGameHome(home, source, gameArguments) {
     access_token: 'token-ui-test', client_token: 'c', current_role: 'Steve', current_role_id: '0123abcd' } }), { mode: 0o600 });
 }
 
+// Where tests keep their screenshots for people to look at: build/artifacts/<name>.
+export function artifact(name) {
+  mkdirSync(join(repo, 'build', 'artifacts'), { recursive: true });
+  return join(repo, 'build', 'artifacts', name);
+}
+
 // Polls until `predicate` holds; the guard only stops a hang, it measures nothing.
 export async function waitUntil(predicate, what) {
   for (const deadline = Date.now() + 60_000; ; await new Promise((r) => setTimeout(r, 25))) {
@@ -213,4 +219,57 @@ export async function serve(handler) {
   });
   await new Promise((r) => server.listen(0, '127.0.0.1', r));
   return { base: `http://127.0.0.1:${server.address().port}`, close: () => new Promise((r) => server.close(r)) };
+}
+
+// Every visible text and form control whose contrast with what lies beneath it is below 4.5:1
+// (3:1 for large text), from the rendered colours: text colour faded by the opacities above it,
+// over each colour and gradient stop of the backgrounds beneath, down to the page's own.
+export function contrastProblems(page) {
+  return page.evaluate(() => {
+    document.getAnimations().forEach((animation) => animation.finish());  // toasts fading in are measured as they end
+    const parse = (text) => {
+      const p = text.slice(text.indexOf('(') + 1, text.indexOf(')')).split(/[\s,/]+/).filter(Boolean).map(Number);
+      return { r: p[0], g: p[1], b: p[2], a: p.length > 3 ? p[3] : 1 };
+    };
+    const over = (top, under) => ({ r: top.r * top.a + under.r * (1 - top.a), g: top.g * top.a + under.g * (1 - top.a),
+      b: top.b * top.a + under.b * (1 - top.a), a: 1 });
+    const channel = (v) => { const c = v / 255; return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4; };
+    const luminance = (c) => 0.2126 * channel(c.r) + 0.7152 * channel(c.g) + 0.0722 * channel(c.b);
+    const ratio = (x, y) => { const [a, b] = [luminance(x), luminance(y)]; return (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05); };
+    // The colours that may lie beneath an element, from the page's base upwards.
+    const beneath = (element) => {
+      const chain = [];
+      for (let e = element; e; e = e.parentElement) chain.unshift(e);
+      let candidates = [{ r: 255, g: 255, b: 255, a: 1 }];
+      for (const e of chain) {
+        const style = getComputedStyle(e);
+        const color = parse(style.backgroundColor);
+        if (color.a > 0) candidates = candidates.map((c) => over(color, c));
+        const stops = (style.backgroundImage.match(/rgba?\([^)]*\)/g) || []).map(parse);
+        if (stops.length > 0) candidates = stops.flatMap((stop) => candidates.map((c) => over(stop, c)));
+      }
+      return candidates;
+    };
+    const opacity = (element) => {
+      let value = 1;
+      for (let e = element; e; e = e.parentElement) value *= Number(getComputedStyle(e).opacity);
+      return value;
+    };
+    const problems = [];
+    for (const element of document.querySelectorAll('body *')) {
+      if (['SCRIPT', 'STYLE', 'OPTION', 'IFRAME'].includes(element.tagName) || element.getClientRects().length === 0) continue;
+      const style = getComputedStyle(element);
+      if (style.visibility !== 'visible') continue;
+      const isControl = ['INPUT', 'SELECT', 'TEXTAREA'].includes(element.tagName);
+      const text = isControl ? element.value : [...element.childNodes].filter((n) => n.nodeType === 3).map((n) => n.textContent).join('').trim();
+      if (!text) continue;
+      const size = parseFloat(style.fontSize);
+      const large = size >= 24 || (size >= 18.66 && Number(style.fontWeight) >= 700);
+      const fg = parse(style.color);
+      fg.a *= opacity(element);
+      const worst = Math.min(...beneath(element).map((bg) => ratio(over(fg, bg), bg)));
+      if (worst < (large ? 3 : 4.5)) problems.push(`${element.tagName}#${element.id}.${element.className} "${text.slice(0, 30)}" ${worst.toFixed(2)}`);
+    }
+    return problems;
+  });
 }

@@ -3,8 +3,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, writeFileSync, truncateSync } from 'node:fs';
+import { totalmem } from 'node:os';
 import { join } from 'node:path';
-import { withSession, TempHome, JDK, waitUntil } from './harness.mjs';
+import { withSession, TempHome, JDK, waitUntil, artifact } from './harness.mjs';
 
 // A core folder the catalogue accepts: a jar above 10 MiB (sparse) and a version JSON.
 function addCore(home, name, version) {
@@ -19,12 +20,20 @@ function addCore(home, name, version) {
 test('the settings screens show the reports and store the version, the Java, the memory and the launch options', async () => {
   const home = new TempHome();
   const [modern, legacy] = [addCore(home, '1.20.1', '1.20.1'), addCore(home, 'Legacy 1.8.9', '1.8.9')];
-  writeFileSync(home.config, '[launcher]\nselected_java=auto\n');
-  await withSession({ home, env: { JAVA_HOME: JDK }, beforeLoad: (context) => context.clock.install() }, async (s, _, page) => {
+  writeFileSync(home.config, '[launcher]\nselected_java=auto\nmemory_mb=2048\n');
+  // What an earlier page kept for itself is not what the launch uses: the launcher's values are shown.
+  const beforeLoad = async (context) => {
+    await context.clock.install();
+    await context.addInitScript((jdk) => { localStorage.setItem('ls_java', jdk + '/bin/java'); localStorage.setItem('ls_mem', '4096'); }, JDK);
+  };
+  await withSession({ home, env: { JAVA_HOME: JDK }, beforeLoad }, async (s, _, page) => {
     await page.clock.pauseAt(Date.now() + 1000);  // from here on the page's time moves only when the test says
     const configSets = async () => (await s.sent()).filter((c) => c.type === 'config:set');
     const stored = (key, value) => waitUntil(() => home.ini(key) === value, `${key}=${value} in config.ini`);
     await page.click('.nav[data-screen="settings"]');
+    await waitUntil(async () => (await page.inputValue('#memInput')) === '2048', 'the memory of config.ini');
+    assert.equal(await page.inputValue('#javaSelect'), 'auto');
+    assert.equal(await page.$$eval('.presets .active', (els) => els.length), 0, 'no preset is 2048 MB');
     const memory = await s.waitForEvent('sys:memory');
     await s.waitText('#memTotal', `${memory.totalGB} GB`);
     assert.equal(await page.textContent('#memRec'), memory.recommendedG + 'G');
@@ -34,14 +43,35 @@ test('the settings screens show the reports and store the version, the Java, the
     await s.waitText('#coreNote', (t) => t.startsWith('推荐 Java 8（1.8.0）'));
     await page.selectOption('#coreSelect', modern);
     await s.waitText('#coreNote', (t) => t.startsWith('推荐 Java 17（'));
+    await s.waitText('#javaNote', (t) => t.startsWith('自动选择将使用：'));
     // The JDK found through JAVA_HOME is offered after the automatic choice.
     const java = await page.$$eval('#javaSelect option', (els) => els.map((e) => e.value));
     const jdk = java.find((value) => value.startsWith(JDK));
     assert.ok(java[0] === 'auto' && jdk, JSON.stringify(java));
     await page.selectOption('#javaSelect', jdk);
     await stored('selected_java', jdk);
+    assert.equal(await page.textContent('#javaNote'), '启动时使用你选择的 Java');
     await page.click('[data-mem="4096"]');
     await stored('memory_mb', '4096');
+    assert.deepEqual(await page.$$eval('.presets .active', (els) => els.map((e) => e.textContent)), ['4G']);
+    await s.waitText('#saveNote', '已保存 ✓');
+    // A typed amount is applied, kept between 512 MB and the machine's memory, and says why.
+    const machineMb = Math.min(memory.totalGB * 1024, Math.floor(totalmem() / 1048576));
+    for (const [typed, applied, note] of [['3000', 3000, ''], ['100', 512, '已调整为 512 MB：游戏至少需要 512 MB'],
+      ['99999999', machineMb, (t) => t.startsWith(`已调整为 `) && t.includes('不能超过本机内存')]]) {
+      await page.fill('#memInput', typed);
+      await page.press('#memInput', 'Enter');
+      await stored('memory_mb', String(applied));
+      await waitUntil(async () => (await page.inputValue('#memInput')) === String(applied), `the field shows ${applied}`);
+      await s.waitText('#memNote', note);
+    }
+    assert.equal(await page.$$eval('.presets .active', (els) => els.length), 0);
+    await page.screenshot({ path: artifact('settings.png') });
+    // A folder without Java is said on this screen, not as a failed game.
+    s.pickAnswers.push(home.root);
+    await page.click('#javaBrowseBtn');
+    assert.equal((await s.waitForToast('这个文件夹里没有 java，请选择 Java 安装目录下的 bin 文件夹：' + home.root)).kind, 'warn');
+    assert.ok(!s.events.some((e) => e.type === 'game:error'));
 
     // Launch options: a select sends all five at once; typing sends them once, 400 ms after the last key.
     await page.click('.nav[data-screen="options"]');

@@ -10,7 +10,10 @@ const ROLES = [{ id: 'a1b2c3d4e5f60718293a4b5c6d7e8f90', name: 'Alice星' }, { i
 test('signing in warns about empty fields, ends on the dashboard with the role name; the role menu; signing out', async () => {
   const requests = [];
   let tokens = 0;
-  const site = await serve((request, response, body) => {
+  // A refused password is answered only once the test lets it.
+  let answerRefusal;
+  const refusalMay = new Promise((resolve) => { answerRefusal = resolve; });
+  const site = await serve(async (request, response, body) => {
     const json = JSON.parse(body || '{}');
     requests.push({ path: request.url, body: json });
     const user = { id: '7f3c2a10', username: USER, properties: [] };
@@ -21,6 +24,7 @@ test('signing in warns about empty fields, ends on the dashboard with the role n
         : [403, { error: 'ForbiddenOperationException', errorMessage: '无效的凭证。请输入正确的"用户名"和密码' }],
       '/api/yggdrasil/authserver/refresh': [200, signedIn],
     }[request.url] ?? [404, { error: 'NotFound' }];
+    if (status === 403) await refusalMay;
     response.writeHead(status, { 'Content-Type': 'application/json; charset=utf-8' });
     response.end(JSON.stringify(answer));
   });
@@ -36,11 +40,21 @@ test('signing in warns about empty fields, ends on the dashboard with the role n
       await s.waitForToast('请输入密码');
       assert.deepEqual((await s.sent()).map((c) => c.type), ['sys:init'], 'nothing but the first command');
 
-      // A refused password: the site's own message, the card stays.
+      // A refused password: while the site thinks, the button says so and takes no second click;
+      // then the site's own message, and the card stays.
       await page.fill('#loginPass', 'wrong');
       await page.click('#loginBtn');
+      await page.click('#loginBtn', { force: true });
+      await page.press('#loginPass', 'Enter');
+      await s.waitForEvent('yggdrasil:starting');
+      assert.equal(await page.textContent('#loginBtn'), '正在登录…');
+      assert.ok(await page.isDisabled('#loginBtn'));
+      answerRefusal();
       assert.equal((await s.waitForToast('登录失败：无效的凭证。请输入正确的"用户名"和密码')).kind, 'error');
+      assert.equal((await s.sent()).filter((c) => c.type === 'yggdrasil:login').length, 1, 'one request for three tries');
       assert.ok(await page.isVisible('#loginCard'));
+      assert.ok(!(await page.isDisabled('#loginBtn')));
+      assert.equal(await page.textContent('#loginBtn'), '登录');
 
       // The right password, typed with blanks around the name; Enter signs in.
       await page.fill('#loginUser', '  ' + USER + ' ');
@@ -65,6 +79,7 @@ test('signing in warns about empty fields, ends on the dashboard with the role n
       await page.click('#roleMenu .roleItem >> text=Bob');
       assert.deepEqual((await s.sent()).filter((c) => c.type === 'role:change'), [{ type: 'role:change', id: ROLES[1].id, name: 'Bob' }]);
       await s.waitForToast('已切换到 Bob');
+      assert.equal(await page.textContent('#roleMenuBtn'), '切换角色 ▾', 'the menu is free again once the launcher answered');
       assert.deepEqual([await page.textContent('#roleName'), await stored(page, 'ls_role')], ['Bob', 'Bob']);
       assert.deepEqual(requests.filter((r) => r.path.endsWith('/refresh')).at(-1).body.selectedProfile, ROLES[1]);
 

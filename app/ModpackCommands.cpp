@@ -96,6 +96,7 @@ void StartModpackImport(App& app, const std::string& zipPath) {
 
     // The worker keeps what it uses by value; what touches the App runs as a task on the UI
     // thread, which is dropped once the App has closed its loop.
+    ConsoleLog("整合包导入开始：" + zipPath);
     PostUiEvent(app, R"({"type":"modpack:started","path":")" + EscapeJsonText(zipPath) + R"("})");
     const bool started = StartWorker([&app, loop = app.loop, events = app.events, zipPath, context]() {
         const auto progress = [&events](int step, int total, int percent, const std::string& text) {

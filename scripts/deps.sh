@@ -8,7 +8,7 @@ step=${1:-build}
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool zlib1g-dev libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libpq-dev libarchive-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev)
+  libgtk-3-dev libwebkit2gtk-4.1-dev libxtst-dev)
 # What the running launcher needs on top: the certificate store every HTTPS request checks
 # against (only a recommendation of libcurl), and a font that has the page's Chinese texts.
 run_packages=(ca-certificates fonts-wqy-microhei)

@@ -324,12 +324,90 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
     view_->AddStartScript(kBridgeScript);
     view_->ServePage(kPageScheme, [this] { return pageHtml_; });
     g_signal_connect(view_->Widget(), "button-press-event", G_CALLBACK(OnButtonPress), this);
+    // A page is handed a dropped file without its path, so the window takes file drags itself,
+    // before the view sees them, and only asks the page to show where to drop.
+    g_signal_connect(view_->Widget(), "drag-motion", G_CALLBACK(OnDragMotion), this);
+    g_signal_connect(view_->Widget(), "drag-leave", G_CALLBACK(OnDragLeave), this);
+    g_signal_connect(view_->Widget(), "drag-drop", G_CALLBACK(OnDragDrop), this);
+    g_signal_connect(view_->Widget(), "drag-data-received", G_CALLBACK(OnDragData), this);
     gtk_container_add(GTK_CONTAINER(window_), view_->Widget());
     gtk_widget_show(view_->Widget());
-    Log("已禁用 WebView2 拖放：禁止把文件拖进启动器窗口");
+    Log("拖放：窗口接收拖入的整合包文件并交给启动器，页面只显示放置区域");
     LoadPage();
     if (callbacks_.onControllerReady) callbacks_.onControllerReady();
     return true;
+}
+
+namespace {
+
+GdkAtom UriListAtom() { return gdk_atom_intern_static_string("text/uri-list"); }
+
+bool CarriesFiles(GdkDragContext* context) {
+    return g_list_find(gdk_drag_context_list_targets(context), UriListAtom()) != nullptr;
+}
+
+}  // namespace
+
+gboolean GtkMainWindow::OnDragMotion(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer self) {
+    if (!CarriesFiles(context)) return FALSE;  // text and links: the view's own business
+    auto* window = static_cast<GtkMainWindow*>(self);
+    if (window->dragContext_ != context) {
+        window->dragContext_ = context;
+        window->ShowDropZone(true);
+    }
+    gdk_drag_status(context, GDK_ACTION_COPY, time);
+    return TRUE;
+}
+
+void GtkMainWindow::OnDragLeave(GtkWidget* widget, GdkDragContext* context, guint, gpointer self) {
+    auto* window = static_cast<GtkMainWindow*>(self);
+    if (context != window->dragContext_) return;
+    // Also sent just before a drop: the drop still finds its context below.
+    window->ShowDropZone(false);
+    g_signal_stop_emission_by_name(widget, "drag-leave");
+}
+
+gboolean GtkMainWindow::OnDragDrop(GtkWidget* widget, GdkDragContext* context, gint, gint, guint time, gpointer self) {
+    auto* window = static_cast<GtkMainWindow*>(self);
+    if (context != window->dragContext_) return FALSE;
+    window->dropping_ = true;
+    gtk_drag_get_data(widget, context, UriListAtom(), time);
+    return TRUE;
+}
+
+void GtkMainWindow::OnDragData(GtkWidget* widget, GdkDragContext* context, gint, gint, GtkSelectionData* data, guint,
+                               guint time, gpointer self) {
+    auto* window = static_cast<GtkMainWindow*>(self);
+    if (context != window->dragContext_ || !window->dropping_) return;
+    g_signal_stop_emission_by_name(widget, "drag-data-received");
+    window->dragContext_ = nullptr;
+    window->dropping_ = false;
+    window->ShowDropZone(false);
+    std::string path;
+    if (gchar** uris = gtk_selection_data_get_uris(data)) {
+        for (gchar** uri = uris; *uri != nullptr && path.empty(); ++uri) {
+            if (gchar* file = g_filename_from_uri(*uri, nullptr, nullptr)) {
+                path = file;
+                g_free(file);
+            }
+        }
+        g_strfreev(uris);
+    }
+    gtk_drag_finish(context, !path.empty(), FALSE, time);
+    if (path.empty()) {
+        window->Log("拖放：拖入的不是本机文件，已忽略");
+        return;
+    }
+    window->Log("拖放：收到文件 " + path);
+    // The launcher decides: an import, or a word why not (another import runs, not a pack).
+    if (window->callbacks_.onMessage) {
+        window->callbacks_.onMessage(nlohmann::json{{"type", "modpack:drop"}, {"path", path}}.dump(
+            -1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+}
+
+void GtkMainWindow::ShowDropZone(bool over) {
+    PostJson(std::string(R"({"type":"window:drag","over":)") + (over ? "true" : "false") + "}");
 }
 
 void GtkMainWindow::LoadPage() {

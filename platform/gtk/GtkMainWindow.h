@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "MainWindow.h"
 #include "WebKitView.h"
@@ -41,6 +40,14 @@ public:
 private:
     static void OnWindowDestroyed(GtkWidget*, gpointer self);
     static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
+    // A file drag over the view: accepted here, the page told to show its drop zone; the drop's
+    // first local file goes to the launcher as "modpack:drop".
+    static gboolean OnDragMotion(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer self);
+    static void OnDragLeave(GtkWidget* widget, GdkDragContext* context, guint, gpointer self);
+    static gboolean OnDragDrop(GtkWidget* widget, GdkDragContext* context, gint, gint, guint time, gpointer self);
+    static void OnDragData(GtkWidget* widget, GdkDragContext* context, gint, gint, GtkSelectionData* data, guint,
+                           guint time, gpointer self);
+    void ShowDropZone(bool over);
     void Pick(GtkFileChooserAction action, const std::string& title,
               std::function<void(const std::string&)> done);
     bool ShouldCancel(const std::string& uri);
@@ -59,6 +66,9 @@ private:
     std::string fallbackUri_;       // the page written to a file, the one file:// address let through
     bool loadingPage_ = false;      // the embedded page's load is under way
     std::weak_ptr<GtkAuthPanel> panel_;
+    // The file drag over the view (only compared, never used) and whether it was dropped.
+    GdkDragContext* dragContext_ = nullptr;
+    bool dropping_ = false;
     std::vector<guint> signalSources_;
     // The last button press on the page: a "drag" request moves the window from there.
     guint pressButton_ = 0;

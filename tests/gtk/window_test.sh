@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The real window under Xvfb: the page on screen (screenshot kept), a second start waking the first, a polite
-# SIGTERM, page and launcher talking through window.chrome.webview (bridge_page.html), and no display.
-# Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE SOURCE_DIR
+# SIGTERM, page and launcher talking through window.chrome.webview (bridge_page.html), a file dragged
+# onto the window by another program (DRAG_SOURCE), and no display.
+# Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE SOURCE_DIR DRAG_SOURCE
 set -uo pipefail
-exe=$1 artifacts=$2 bridge_page=$3 source_dir=$4
+exe=$1 artifacts=$2 bridge_page=$3 source_dir=$4 drag_source=$5
 
 if [ -z "${LUMIVALE_UNDER_XVFB:-}" ]; then
     command -v xvfb-run >/dev/null 2>&1 || { echo "xvfb-run is not installed (scripts/deps.sh test installs it): skipped"; exit 77; }
@@ -55,11 +56,24 @@ LUMIVALE_UI_PAGE="$work/bridge.html" "$exe" --home "$work/bridge" >"$work/bridge
 wait_exit $!; code=$?
 [ "$code" -eq 0 ] || fail "the bridge page did not close the window (exit $code)"
 
+echo "== a file dropped on the window"
+# The window takes the drop and hands the file's own path to the launcher, which starts the import
+# (this zip holds no manifest, so the import then fails and says why).
+pack="$work/Dropped Pack.zip"
+printf 'PK\005\006%018d' 0 >"$pack"
+"$exe" --home "$work/drop" >"$work/drop.log" 2>&1 & dropper=$!
+wait_for_line drop "WebView: 页面加载完成" || fail "the page never finished loading for the drop"
+"$drag_source" "$pack" || fail "the drag never began"
+wait_for_line drop "整合包导入开始：$pack" || fail "no import of the dropped file's path"
+grep -qF "拖放：收到文件 $pack" "$work/drop.log" || fail "the window did not say which file it got"
+wait_for_line drop "整合包导入失败：" || fail "the import of the dropped file never ended"
+kill -TERM "$dropper"; wait_exit "$dropper" >/dev/null
+
 echo "== no display"
 env -u DISPLAY -u WAYLAND_DISPLAY "$exe" --home "$work/plain" </dev/null >"$work/plain.out" 2>"$work/plain.log"; code=$?
 [ "$code" -eq 0 ] || fail "the launcher without a display left with $code"
 grep -qF "无法打开图形显示，以 --headless 方式运行。" "$work/plain.log" || fail "no note about the missing display"
 
 [ "$failures" -eq 0 ] && { echo "all window checks passed"; exit 0; }
-for log in first second bridge; do echo "--- $log.log"; cat "$work/$log.log"; done
+for log in first second bridge drop; do echo "--- $log.log"; cat "$work/$log.log"; done
 exit 1

@@ -71,6 +71,11 @@ test('modpacks: the drop zone, drops the window hands over, a refused pack, a ca
       await page.dispatchEvent('#content', 'drop', { dataTransfer: files });
       assert.ok(await page.isHidden('#dropZone'));
       assert.deepEqual((await s.sent()).map((c) => c.type), ['sys:init']);
+      // The real window takes file drags before the page sees them and says when one is over it.
+      await s.deliver({ type: 'window:drag', over: true });
+      assert.ok(await page.isVisible('#dropZone'));
+      await s.deliver({ type: 'window:drag', over: false });
+      assert.ok(await page.isHidden('#dropZone'));
       assert.ok(await page.evaluate(() => !document.body.dispatchEvent(
         new DragEvent('dragover', { cancelable: true, bubbles: true, dataTransfer: new DataTransfer() }))));
       // A dropped file of another kind gets a word, not an import.

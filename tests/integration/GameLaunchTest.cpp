@@ -249,6 +249,7 @@ TEST(CoreSelection, ChoosingACoreReportsTheJavaAutoTakesAndAutoStaysAuto) {
     // A core nobody has is not reported; nothing picks a Java behind the page's back.
     launcher->Send(R"({"type":"config:set","key":"selected_core","value":"/no/such/core"})");
     launcher->Send(R"({"type":"game:stop"})");
+    EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"config:saved","key":"selected_core","ok":true})");
     EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"game:stopped"})");
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);

@@ -172,6 +172,10 @@ test('every text and control on every screen meets 4.5:1 (3:1 when large)', asyn
     await s.deliver({ type: 'role:changed', profile: { id: '1', name: 'Steve' } });
     await s.deliver({ type: 'game:error', reason: '1 个文件没能下载：x/gone.jar。无法连接下载服务器，请检查网络或稍后重试' });
     await check('the dashboard, a failed launch and a toast of each kind');
+    // A long path in a toast wraps after its separators, never inside a name.
+    await s.deliver({ type: 'game:warning', msg: '/home/player/.minecraft/versions/Skyblock Adventures Extended/Skyblock.jar' });
+    assert.deepEqual(await page.$eval('#toasts .toast:last-child', (e) => [e.querySelectorAll('wbr').length, getComputedStyle(e).wordBreak]),
+      [6, 'normal'], 'one break opportunity after each of the six slashes');
     for (const screen of ['settings', 'options', 'java', 'modpack', 'about']) {
       await page.click(`.nav[data-screen="${screen}"]`);
       await s.settled();

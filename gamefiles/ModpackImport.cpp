@@ -226,6 +226,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     EnsureParentDirectories(cache);
     std::string downloadError;
     if (!DownloadFile(GetEndpoints().mirrorBase + "version/" + version + "/json", cache, downloadError)) {
+        if (stopped()) return false;  // a cancel while it waited is a cancel, not a failure
         error = "原版版本信息下载失败（" + downloadError + "）";
         return false;
     }

@@ -15,7 +15,8 @@ run_packages=(ca-certificates fonts-wqy-microhei)
 # What running the tests needs on top: a real JDK, openssl to make test certificates, an X
 # server and screenshots for the window test, node with Chromium for the UI page tests, and a
 # PostgreSQL server the backend suite starts a throw-away cluster of.
-test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium postgresql)
+test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium postgresql
+  clang libclang-rt-dev)
 
 packages=("${build_packages[@]}")
 case "$step" in

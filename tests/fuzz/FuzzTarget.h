@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace lumivale::fuzz {
 
 inline void FuzzCheck(bool holds, const char* what) {
@@ -22,6 +24,16 @@ inline void FuzzCheck(bool holds, const char* what) {
 
 inline std::string AsText(const std::uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// True for text that is well-formed UTF-8 (what a JSON string can carry unchanged).
+inline bool IsUtf8(const std::string& text) {
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::exception&) {
+        return false;
+    }
 }
 
 // A fresh folder for the whole run, removed when the run ends.

@@ -7,19 +7,7 @@
 
 using namespace lumivale;
 using lumivale::fuzz::FuzzCheck;
-
-namespace {
-
-bool IsUtf8(const std::string& text) {
-    try {
-        (void)nlohmann::json(text).dump();
-        return true;
-    } catch (const nlohmann::json::exception&) {
-        return false;
-    }
-}
-
-}  // namespace
+using lumivale::fuzz::IsUtf8;
 
 LUMIVALE_FUZZ_TARGET(JsonFields) {
     const std::string text = fuzz::AsText(data, size);

@@ -23,7 +23,8 @@ std::filesystem::path ProgramFolder();
 // Temporary folder without a trailing separator.
 std::filesystem::path TempFolder();
 
-// Per-user data folder of the launcher: $XDG_DATA_HOME (or ~/.local/share) + "/LumivaleLauncher".
+// Per-user data folder of the launcher: $XDG_DATA_HOME (or ~/.local/share) + "/LumivaleLauncher";
+// on Windows %LOCALAPPDATA% (or %USERPROFILE%\AppData\Local) + "\LumivaleLauncher".
 std::filesystem::path UserDataFolder();
 
 // An environment variable, or nothing when it is unset or empty.

@@ -1,12 +1,12 @@
 // orlu.json: its exact layout, its permissions, what loads and what does not, and the write
 // through a temporary file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 
 #include "CredentialStore.h"
+#include "Portable.h"
 #include "TempHome.h"
 
 namespace lumivale {
@@ -18,11 +18,7 @@ using test::WriteFile;
 
 const Credentials kSample{"access", "client", "角色", "role-id", R"([{"id":"1","name":"a\b"}])", "", "玩家", "key"};
 
-unsigned Mode(const std::filesystem::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
+unsigned Mode(const std::filesystem::path& path) { return test::AccessMode(path); }
 
 std::filesystem::path Beside(std::filesystem::path path, const char* suffix) { return path += suffix; }
 

@@ -172,7 +172,7 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
 
     const json forge = loadJsonFile(PathUtf8(forgeJson));
     if (forge.is_null()) {
-        fs::copy_file(forgeJson, packJson, fs::copy_options::overwrite_existing, ignored);
+        CopyFileReplacing(forgeJson, packJson);
     } else {
         json merged = MergeForgeVersionJson(vanillaJson, forge, packName);
         // The merged id is the pack's name, which says nothing about the game version; the core

@@ -35,6 +35,10 @@ private:
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          FileAccess access = FileAccess::Shared);
 
+// Copies `from` over `to`, replacing a file already there (on Windows through CopyFileW: the C++
+// library of mingw refuses to overwrite with copy_file). False when the copy failed.
+bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out);
 

@@ -70,7 +70,9 @@ std::vector<std::string> JavaPathCandidates(std::string_view pathVariable) {
         if (end == std::string_view::npos) end = pathVariable.size();
         std::string entry(pathVariable.substr(start, end - start));
         start = end + 1;
-        if (entry.empty() || !Utf8Path(entry).is_absolute()) continue;
+        // Two separators in front: a network share (\\server\share), absolute too.
+        const bool share = entry.size() > 2 && IsSeparator(entry[0]) && IsSeparator(entry[1]);
+        if (entry.empty() || !(share || Utf8Path(entry).is_absolute())) continue;
         if (!IsSeparator(entry.back())) entry.push_back(kSeparator);
         candidates.push_back(entry + platform_constants::kJavaExecutable);
     }

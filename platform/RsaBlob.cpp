@@ -43,6 +43,54 @@ Bytes DerUnsigned(std::span<const std::uint8_t> number) {
     return Der(0x02, value);
 }
 
+// value mod modulus, both big-endian, bit by bit: r = 2r + bit, less the modulus when r reaches
+// it. Words are 32-bit, least significant first; r has one word more than the modulus.
+Bytes Mod(std::span<const std::uint8_t> value, std::span<const std::uint8_t> modulus) {
+    std::vector<std::uint32_t> m((modulus.size() + 3) / 4 + 1, 0);
+    for (std::size_t i = 0; i < modulus.size(); ++i) {
+        const std::size_t bit = 8 * (modulus.size() - 1 - i);
+        m[bit / 32] |= std::uint32_t{modulus[i]} << (bit % 32);
+    }
+    std::vector<std::uint32_t> r(m.size(), 0);
+    for (const std::uint8_t byte : value) {
+        for (int b = 7; b >= 0; --b) {
+            std::uint32_t carry = (byte >> b) & 1u;
+            for (std::uint32_t& word : r) {
+                const std::uint32_t next = word >> 31;
+                word = (word << 1) | carry;
+                carry = next;
+            }
+            bool atLeast = true;  // r >= m, from the top word down
+            for (std::size_t i = r.size(); i-- > 0;) {
+                if (r[i] != m[i]) {
+                    atLeast = r[i] > m[i];
+                    break;
+                }
+            }
+            if (!atLeast) continue;
+            std::uint64_t borrow = 0;
+            for (std::size_t i = 0; i < r.size(); ++i) {
+                const std::uint64_t difference = std::uint64_t{r[i]} - m[i] - borrow;
+                r[i] = static_cast<std::uint32_t>(difference);
+                borrow = (difference >> 32) & 1u;
+            }
+        }
+    }
+    Bytes out;
+    for (std::size_t i = r.size(); i-- > 0;) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(r[i] >> shift));
+    }
+    return WithoutLeadingZeros(out);
+}
+
+Bytes MinusOne(std::span<const std::uint8_t> number) {
+    Bytes out(number.begin(), number.end());
+    for (std::size_t i = out.size(); i-- > 0;) {
+        if (out[i]-- != 0) break;  // no borrow beyond this byte
+    }
+    return out;
+}
+
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -81,6 +129,29 @@ std::uint64_t RsaFullPrivateBlobSize(const RsaBlobHeader& header) {
 
 void AppendLe32(Bytes& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+bool RsaPrivateExponentMatches(std::span<const std::uint8_t> blob) {
+    const auto header = ReadRsaBlobHeader(blob);
+    if (!header || header->cbPrime1 == 0 || header->cbPrime2 == 0 || blob.size() != RsaFullPrivateBlobSize(*header)) {
+        return false;
+    }
+    std::size_t at = RsaPublicBlobSize(*header);
+    auto take = [&](std::uint32_t size) {
+        const auto part = blob.subspan(at, size);
+        at += size;
+        return part;
+    };
+    const auto p = take(header->cbPrime1);
+    const auto q = take(header->cbPrime2);
+    const auto dp = take(header->cbPrime1);
+    const auto dq = take(header->cbPrime2);
+    take(header->cbPrime1);  // the coefficient
+    const auto d = take(header->cbModulus);
+    const Bytes pMinusOne = MinusOne(p);
+    const Bytes qMinusOne = MinusOne(q);
+    if (WithoutLeadingZeros(pMinusOne).empty() || WithoutLeadingZeros(qMinusOne).empty()) return false;
+    return Mod(d, pMinusOne) == WithoutLeadingZeros(dp) && Mod(d, qMinusOne) == WithoutLeadingZeros(dq);
 }
 
 Bytes WithoutLeadingZeros(std::span<const std::uint8_t> number) {

@@ -28,6 +28,11 @@ std::uint64_t RsaFullPrivateBlobSize(const RsaBlobHeader& header);
 
 void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t value);
 
+// Whether the private exponent of a full private blob (of a checked size) agrees with its CRT
+// exponents: d mod (p-1) = dp and d mod (q-1) = dq. Providers that sign with the CRT values
+// alone would otherwise take a damaged d without noticing.
+bool RsaPrivateExponentMatches(std::span<const std::uint8_t> fullPrivateBlob);
+
 // Big-endian number without its leading zero bytes.
 std::vector<std::uint8_t> WithoutLeadingZeros(std::span<const std::uint8_t> number);
 

@@ -62,13 +62,14 @@ std::optional<RsaKey> RsaKey::Generate(unsigned bits) {
         return std::nullopt;
     }
     impl->hasPrivate = true;
-    return RsaKey(std::move(impl));
+    // A provider may write d in another form (mod phi or mod lambda) than it reads it back in;
+    // going through the blob once makes the stored key export the same bytes ever after.
+    return FromFullPrivateBlob(RsaKey(std::move(impl)).ExportFullPrivateBlob());
 }
 
 std::optional<RsaKey> RsaKey::FromFullPrivateBlob(std::span<const std::uint8_t> blob) {
     const auto header = ReadRsaBlobHeader(blob);
-    if (!header || header->magic != kRsaFullPrivateBlobMagic || header->cbPrime1 == 0 || header->cbPrime2 == 0 ||
-        blob.size() != RsaFullPrivateBlobSize(*header)) {
+    if (!header || header->magic != kRsaFullPrivateBlobMagic || !RsaPrivateExponentMatches(blob)) {
         return std::nullopt;
     }
     auto impl = OpenProvider();

@@ -77,6 +77,12 @@ bool AtomicFile::Commit() {
     return !s.failed;
 }
 
+bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    return !error;
+}
+
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

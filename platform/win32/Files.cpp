@@ -92,6 +92,10 @@ bool AtomicFile::Commit() {
     return !s.failed;
 }
 
+bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out) {
     win32::Handle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -4,11 +4,15 @@
 // everything the program starts stays in its job, and a stop ends the job.
 #include "Process.h"
 
+#include "Text.h"  // windows.h first
+
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <vector>
 
-#include "Text.h"
 #include "WindowsCommandLine.h"
 
 namespace lumivale {
@@ -75,6 +79,7 @@ struct Started {
     Handle job;
     DWORD id = 0;
     DWORD error = 0;
+    DWORD priorityError = 0;
 };
 
 // Starts argv suspended, puts it into a fresh job and lets it run. `output` null: NUL.
@@ -112,9 +117,11 @@ Started StartInJob(const ProcessLaunch& launch, HANDLE output, bool killOnClose)
     info.StartupInfo.hStdError = out;
     info.lpAttributeList = attributes;
 
-    DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW;
-    if (launch.priority == ProcessPriority::Low) flags |= BELOW_NORMAL_PRIORITY_CLASS;
-    if (launch.priority == ProcessPriority::High) flags |= ABOVE_NORMAL_PRIORITY_CLASS;
+    const DWORD priority = launch.priority == ProcessPriority::Low    ? BELOW_NORMAL_PRIORITY_CLASS
+                           : launch.priority == ProcessPriority::High ? ABOVE_NORMAL_PRIORITY_CLASS
+                                                                      : 0;
+    const DWORD flags =
+        CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW | priority;
     const std::wstring application = win32::Wide(launch.argv.front());
     std::wstring commandLine = win32::Wide(WindowsCommandLine(launch.argv));
     const std::wstring folder = win32::Wide(launch.workingDirectory);
@@ -126,6 +133,10 @@ Started StartInJob(const ProcessLaunch& launch, HANDLE output, bool killOnClose)
     if (!created) return started;
     started.process.Reset(process.hProcess);
     started.id = process.dwProcessId;
+    // Set once more while it is suspended: a system that ignored the creation flag says so here.
+    if (priority != 0 && (!SetPriorityClass(process.hProcess, priority) || GetPriorityClass(process.hProcess) != priority)) {
+        started.priorityError = GetLastError() != 0 ? GetLastError() : ERROR_ACCESS_DENIED;
+    }
     AssignProcessToJobObject(started.job.Get(), process.hProcess);
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
@@ -207,6 +218,7 @@ struct ChildProcess::State {
     bool reaped = false;
     int exitCode = -1;
     int error = 0;
+    int priorityError = 0;
     std::string executableName;
     Handle handed;  // the program handed over to
     DWORD handedId = 0;
@@ -246,6 +258,7 @@ bool ChildProcess::Start(const ProcessLaunch& launch) {
     s.id = started.id;
     s.process = std::move(started.process);
     s.job = std::move(started.job);
+    s.priorityError = static_cast<int>(started.priorityError);
     s.executableName = ImageName(s.process.Get());
     s.error = 0;
     return true;
@@ -256,8 +269,10 @@ int ChildProcess::ErrorCode() const {
     return state_->error;
 }
 
-// The priority class is part of CreateProcessW's flags: it cannot be half applied.
-int ChildProcess::PriorityErrorCode() const { return 0; }
+int ChildProcess::PriorityErrorCode() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->priorityError;
+}
 
 std::int64_t ChildProcess::Id() const {
     std::lock_guard lock(state_->mutex);
@@ -315,19 +330,34 @@ std::int64_t ChildProcess::HandOver(std::string_view nameFragment) {
     std::lock_guard lock(s.mutex);
     if (!s.started || s.handed.Valid()) return 0;
     const std::string fragment = Lower(std::string(nameFragment));
-    // The job lists what the program started; an open handle pins the process for good.
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-        ULONG_PTR more[1023];
-    } ids{};
-    ids.list.NumberOfAssignedProcesses = 1024;
-    if (!QueryInformationJobObject(s.job.Get(), JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr)) return 0;
-    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-        const auto id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
-        if (id == s.id) continue;
-        Handle candidate(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-        if (!candidate.Valid() || WaitForSingleObject(candidate.Get(), 0) == WAIT_OBJECT_0) continue;
-        if (Lower(ImageName(candidate.Get())).find(fragment) == std::string::npos) continue;
+    // What the program started, and what those started: its id stays reserved while the
+    // launcher holds its handle, so parent ids that point at it are its own children.
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid()) return 0;
+    std::vector<PROCESSENTRY32W> listing;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        listing.push_back(entry);
+    }
+    std::set<DWORD> tree = {s.id};
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const PROCESSENTRY32W& process : listing) {
+            if (tree.count(process.th32ParentProcessID) != 0 && tree.insert(process.th32ProcessID).second) grew = true;
+        }
+    }
+    for (const PROCESSENTRY32W& process : listing) {
+        const DWORD id = process.th32ProcessID;
+        if (id == s.id || tree.count(id) == 0) continue;
+        if (Lower(win32::Narrow(process.szExeFile)).find(fragment) == std::string::npos) continue;
+        // The handle pins the process for good; it must still be one of the job's.
+        Handle candidate(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, id));
+        BOOL inJob = FALSE;
+        if (!candidate.Valid() || WaitForSingleObject(candidate.Get(), 0) == WAIT_OBJECT_0 ||
+            !IsProcessInJob(candidate.Get(), s.job.Get(), &inJob) || !inJob) {
+            continue;
+        }
         s.handed = std::move(candidate);
         s.handedId = id;
         return id;

@@ -45,9 +45,13 @@ TEST(RsaFixture, PublicDerAndSignaturesAreTheBytesOpensslMakes) {
     const auto key = RsaKey::FromFullPrivateBlob(Base64Decode(blob64));
     ASSERT_TRUE(key.has_value());
     EXPECT_EQ(key->ExportFullPrivateBlob(), Base64Decode(blob64));
+    Bytes damaged = Base64Decode(blob64);
+    EXPECT_TRUE(RsaPrivateExponentMatches(damaged));
+    damaged[damaged.size() - 100] ^= 0x04;  // inside d
+    EXPECT_FALSE(RsaPrivateExponentMatches(damaged));
     // sha256 of `openssl pkey -in rsa-test-key.pem -pubout -outform DER`
     const Bytes der = key->PublicKeyDer();
-    EXPECT_EQ(Base64Encode(Sha256Digest(der)), "Jej5kM3LxihqI45rQvTVHT1242r7eU0RWVj6POWlpBI=");
+    EXPECT_EQ(Base64Encode(Sha256Digest(der)), "Jej5kM3LxihqI45rQvTVHT1243r7eU0RWVj6POWlpBI=");
     EXPECT_EQ(der, RsaPublicKeyInfoDer(key->Modulus(), key->PublicExponent()));
     // `openssl dgst -sha256 -sign rsa-test-key.pem` of the same message: PKCS#1 v1.5 is exact.
     const std::string message = "Lumivale 启动器 1712345678901";

@@ -24,6 +24,13 @@ const Strings kFixedOptions = {
     "--add-opens", "java.base/java.util=ALL-UNNAMED",
     "-XX:HeapDumpPath=MojangTricksIntelDriversForPerformance_javaw.exe_minecraft.exe.heapdump"};
 
+// 1.20.1's JVM arguments that only Windows gets.
+#if defined(_WIN32)
+const Strings kParentOnThisSystem = {kFixedOptions.back()};
+#else
+const Strings kParentOnThisSystem;
+#endif
+
 std::string Join(const Strings& parts, const std::string& separator) {
     std::string out;
     for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? separator : "") + parts[i];
@@ -71,7 +78,7 @@ protected:
         installVersion("small", document);
         return requestFor("small");
     }
-    std::string natives(const std::string& id) const { return folderOf(id) + "/natives_cache/" + id; }
+    std::string natives(const std::string& id) const { return Native(folderOf(id) + "/natives_cache/" + id); }
 };
 
 TEST_F(LaunchCommandTest, Vanilla1122WithThisSystemsNativesAndLegacyArguments) {
@@ -83,8 +90,9 @@ TEST_F(LaunchCommandTest, Vanilla1122WithThisSystemsNativesAndLegacyArguments) {
                                "org/lwjgl/lwjgl/lwjgl_util/2.9.4-nightly-20150209/lwjgl_util-2.9.4-nightly-20150209.jar"};
     for (const auto& path : libraries) touchLibrary(path);
     const std::string platform = "org/lwjgl/lwjgl/lwjgl-platform/2.9.4-nightly-20150209/lwjgl-platform-2.9.4-nightly-20150209";
-    zipLibrary(platform + "-natives-linux.jar", {{"META-INF/MANIFEST.MF", "m"}, {"liblwjgl64.so", "elf"}, {"readme.txt", "r"}});
-    zipLibrary(platform + "-natives-windows.jar", {{"lwjgl64.dll", "pe"}});
+    zipLibrary(platform + ForThisSystem("-natives-linux.jar"), {{"META-INF/MANIFEST.MF", "m"}, {"liblwjgl64.so", "elf"}, {"readme.txt", "r"}});
+    const std::string elsewhere = std::string(platform_constants::kOsName) == "linux" ? "windows" : "linux";
+    zipLibrary(platform + "-natives-" + elsewhere + ".jar", {{"lwjgl64.dll", "pe"}});  // another system's
 
     const LaunchRequest request = requestFor("1.12.2");
     const LaunchPlan plan = buildLaunchCommand(request);
@@ -95,9 +103,9 @@ TEST_F(LaunchCommandTest, Vanilla1122WithThisSystemsNativesAndLegacyArguments) {
     const Strings expected = Concat({
         {request.javaPath, "-Dlumivale.launch.id=launch-1", "-Xmx4096M", "-Xms4096M"}, kFixedOptions,
         {"-Djna.tmpdir=" + n, "-Dorg.lwjgl.system.SharedLibraryExtractPath=" + n, "-Dio.netty.native.workdir=" + n,
-         "-XX:+UseG1GC", "-Djava.library.path=" + n, "-cp", Join(classpath, ":"), "net.minecraft.client.main.Main",
+         "-XX:+UseG1GC", "-Djava.library.path=" + n, "-cp", Join(classpath, kClassPathSeparator), "net.minecraft.client.main.Main",
          "--username", "Steve", "--version", "1.12.2", "--gameDir", folderOf("1.12.2"), "--assetsDir",
-         rootText() + "/assets", "--assetIndex", "1.12", "--uuid", request.playerUuid, "--accessToken", "token-1",
+         Native(rootText() + "/assets"), "--assetIndex", "1.12", "--uuid", request.playerUuid, "--accessToken", "token-1",
          "--userType", "mojang", "--versionType", "release"},
     });
     EXPECT_EQ(plan.arguments, expected);
@@ -109,7 +117,7 @@ TEST_F(LaunchCommandTest, Vanilla1122WithThisSystemsNativesAndLegacyArguments) {
 TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     installFixture("1.20.1");
     installFixture("1.20.1-forge-47.2.0");
-    const std::string nativesJar = "org/lwjgl/lwjgl-glfw/3.3.1/lwjgl-glfw-3.3.1-natives-linux.jar";
+    const std::string nativesJar = ForThisSystem("org/lwjgl/lwjgl-glfw/3.3.1/lwjgl-glfw-3.3.1-natives-linux.jar");
     zipLibrary(nativesJar, {{"linux/x64/org/lwjgl/glfw/libglfw.so", "glfw"}, {"META-INF/x.so", "no"}});
     const std::string id = "1.20.1-forge-47.2.0";
     LaunchRequest request = requestFor(id);
@@ -132,7 +140,7 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     // Forge's own argument texts with the placeholders they use filled in.
     const std::string game = folderOf(id), n = natives(id);
     const std::vector<std::pair<std::string, std::string>> filled = {
-        {"${library_directory}", rootText() + "/libraries"}, {"${classpath_separator}", ":"}, {"${version_name}", id}};
+        {"${library_directory}", Native(rootText() + "/libraries")}, {"${classpath_separator}", kClassPathSeparator}, {"${version_name}", id}};
     const json forgeJson = Fixture(id);
     const auto forge = [&](const char* key) {
         Strings out;
@@ -146,7 +154,7 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     };
     Strings agent;
     if (!GetResource(IDR_AGENT_JAR).empty()) {
-        agent = {"-javaagent:" + game + "/authlib-injector-1.2.8.jar=skin.example.invalid:8443"};
+        agent = {"-javaagent:" + Native(game + "/authlib-injector-1.2.8.jar") + "=skin.example.invalid:8443"};
         EXPECT_TRUE(fs::exists(fs::path(game) / "authlib-injector-1.2.8.jar"));
     } else {
         EXPECT_NE(console.find(kAgentExtractFailedMessage), std::string::npos) << console;
@@ -157,12 +165,13 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
          "-XX:+UnlockExperimentalVMOptions", "-XX:+UseZGC", "-XX:+AlwaysPreTouch", "-Xmx2048M"},
         // The parent's JVM arguments that apply here (java.library.path among them), then Forge's;
         // core jar + one library is below five entries: every jar below libraries/ is the class path.
+        kParentOnThisSystem,
         {"-Djava.library.path=" + n, "-Djna.tmpdir=" + n, "-Dorg.lwjgl.system.SharedLibraryExtractPath=" + n,
          "-Dio.netty.native.workdir=" + n, "-Dminecraft.launcher.brand=LumivaleLauncher", "-Dminecraft.launcher.version=1.0",
-         "-cp", request.coreJar + ":" + lib(nativesJar)},
+         "-cp", request.coreJar + kClassPathSeparator + Native(lib(nativesJar))},
         forge("jvm"),
         {"cpw.mods.bootstraplauncher.BootstrapLauncher", "--username", "Steve", "--version", id, "--gameDir", game,
-         "--assetsDir", rootText() + "/assets", "--assetIndex", "5", "--uuid", request.playerUuid, "--accessToken", "token-1",
+         "--assetsDir", Native(rootText() + "/assets"), "--assetIndex", "5", "--uuid", request.playerUuid, "--accessToken", "token-1",
          "--clientId", "<uuid>", "--xuid", request.playerUuid, "--userType", "mojang", "--versionType", "release"},
         forge("game"),
         {"--server", "play.example.invalid", "--port", "25565"},
@@ -211,8 +220,8 @@ TEST_F(LaunchCommandTest, BrokenCoresFailWithTheirMessage) {
     WriteFile(root() / "versions" / "bad" / "bad.json", "{\"mainClass\":\"M\",}");
     const std::string noMain = "版本 JSON 缺少 mainClass";
     const std::vector<std::tuple<std::string, json, std::string>> cores = {  // id, JSON written, error
-        {"absent", nullptr, "未找到版本 JSON：" + folderOf("absent") + "/absent.json"},
-        {"bad", nullptr, "未找到版本 JSON：" + folderOf("bad") + "/bad.json"}, {"empty", {{"mainClass", ""}}, noMain},
+        {"absent", nullptr, "未找到版本 JSON：" + Native(folderOf("absent") + "/absent.json")},
+        {"bad", nullptr, "未找到版本 JSON：" + Native(folderOf("bad") + "/bad.json")}, {"empty", {{"mainClass", ""}}, noMain},
         {"number", {{"mainClass", 5}}, noMain}, {"list", {1, 2}, noMain},
         {"typed", json::parse(R"({"mainClass":"M","libraries":[{"name":"a:b:1","rules":[{"action":true}]}]})"), "版本 JSON 无法解析："}};
     for (const auto& [id, document, error] : cores) {

@@ -40,7 +40,7 @@ const Entries kEntries = {{"folder/", ""},
 class ZipArchiveTest : public ::testing::Test {
 protected:
     test::TempHome home_;
-    fs::path folder_ = home_.root() / "压缩包";
+    fs::path folder_ = home_.root() / Utf8Path("压缩包");
 };
 
 TEST_F(ZipArchiveTest, DeflatedStoredAndZip64ArchivesReadBackEntryForEntry) {

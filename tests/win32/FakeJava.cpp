@@ -7,6 +7,8 @@
 //   handover  start <own folder>\..\handed\java.exe in sleep mode and exit at once, as launchers do
 // With "-version" as its only argument it prints a JVM's banner on standard error instead.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +54,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("openjdk version \"17.0.9\" 2023-10-17\nOpenJDK Runtime Environment\n", stderr);
         return 0;
     }
+    _setmode(_fileno(stdout), _O_BINARY);
     std::printf("cmdline %s\n", Utf8(GetCommandLineW()).c_str());
     for (int i = 0; i < argc; ++i) std::printf("arg %s\n", Hex(Utf8(argv[i])).c_str());
     std::printf("priority %lu\n", GetPriorityClass(GetCurrentProcess()));

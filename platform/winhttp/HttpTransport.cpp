@@ -56,7 +56,26 @@ struct ThreadSession {
     }
 };
 
-thread_local ThreadSession threadSession;
+// Each thread's session lives in a fiber-local slot whose callback closes it when the thread
+// ends. (A thread_local object with a destructor is not safe in mingw's static runtime: the
+// destructor may run after the thread's storage was freed.)
+void WINAPI DestroySession(void* session) { delete static_cast<ThreadSession*>(session); }
+
+DWORD SessionSlot() {
+    static const DWORD slot = FlsAlloc(&DestroySession);
+    return slot;
+}
+
+ThreadSession* CurrentSession(bool create) {
+    const DWORD slot = SessionSlot();
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    auto* session = static_cast<ThreadSession*>(FlsGetValue(slot));
+    if (session == nullptr && create) {
+        session = new ThreadSession();
+        FlsSetValue(slot, session);
+    }
+    return session;
+}
 
 // The certificates of a PEM file, DER encoded; empty when it holds none or cannot be read.
 std::vector<Bytes> ReadPemCertificates(const std::string& file) {
@@ -172,7 +191,8 @@ HttpResponse Failed(HttpResponse response, HttpFailure failure, std::string erro
 }
 
 HttpResponse FailedCall(HttpResponse response, const char* step, DWORD code) {
-    const HttpFailure failure = code == ERROR_WINHTTP_TIMEOUT ? HttpFailure::TimedOut
+    // Wine reports the socket's own time-out (WSAETIMEDOUT, 10060) where Windows says 12002.
+    const HttpFailure failure = code == ERROR_WINHTTP_TIMEOUT || code == 10060 ? HttpFailure::TimedOut
                                 : code == ERROR_WINHTTP_INVALID_URL || code == ERROR_WINHTTP_UNRECOGNIZED_SCHEME
                                     ? HttpFailure::BadRequest
                                     : HttpFailure::Network;
@@ -229,7 +249,8 @@ HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sin
         }
     }
 
-    HINTERNET connection = threadSession.Connect(host, parts.nPort);
+    ThreadSession* session = CurrentSession(true);
+    HINTERNET connection = session != nullptr ? session->Connect(host, parts.nPort) : nullptr;
     if (connection == nullptr) return FailedCall(response, "opening the session", GetLastError());
     RequestHandle requestHandle;
     requestHandle.handle = WinHttpOpenRequest(
@@ -242,8 +263,11 @@ HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sin
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     const int connect = Milliseconds(request.connectTimeout);
     const int receive = Milliseconds(request.receiveTimeout);
+    // The wait for the answer's head has a time-out of its own (90 s unless set).
+    DWORD headWait = static_cast<DWORD>(receive);
     bool ready = WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects) &&
-                 WinHttpSetTimeouts(handle, connect, connect, receive, receive);
+                 WinHttpSetTimeouts(handle, connect, connect, receive, receive) &&
+                 WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
     if (!check.roots.empty()) {
         DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
         requestHandle.check = &check;
@@ -330,6 +354,8 @@ HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sin
     return response;
 }
 
-void CloseHttpConnections() { threadSession.Close(); }
+void CloseHttpConnections() {
+    if (ThreadSession* session = CurrentSession(false)) session->Close();
+}
 
 }  // namespace lumivale

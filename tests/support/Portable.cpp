@@ -59,7 +59,7 @@ void SetModifiedTime(const std::filesystem::path& file, std::int64_t unixSeconds
     if (!ok) throw std::runtime_error("cannot set the time of " + file.string());
 }
 
-bool AccessModesVisible() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr; }
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 unsigned AccessMode(const std::filesystem::path& path) {
     PACL dacl = nullptr;
@@ -92,7 +92,7 @@ void UnsetEnv(const std::string& name) { ::unsetenv(name.c_str()); }
 
 const char* DataHomeVariable() { return "XDG_DATA_HOME"; }
 
-bool AccessModesVisible() { return true; }
+bool RunningUnderWine() { return false; }
 
 void SetModifiedTime(const std::filesystem::path& file, std::int64_t unixSeconds) {
     const timeval times[2] = {{static_cast<time_t>(unixSeconds), 0}, {static_cast<time_t>(unixSeconds), 0}};

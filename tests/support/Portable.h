@@ -18,8 +18,9 @@ const char* DataHomeVariable();
 // Sets a file's modification time.
 void SetModifiedTime(const std::filesystem::path& file, std::int64_t unixSeconds);
 
-// Whether this system keeps what AccessMode reads: Wine 8 takes a file's DACL without storing it.
-bool AccessModesVisible();
+// Whether this is a Windows program running under Wine (which, for one, takes a file's DACL
+// without keeping it, so AccessMode cannot see it).
+bool RunningUnderWine();
 
 // The permission bits, as Linux has them. On Windows 0600 (a file) or 0700 (a folder) when the
 // DACL is protected and lets the current user alone in, 0777 for anything else.

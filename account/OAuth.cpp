@@ -4,6 +4,7 @@
 
 #include "CloudClient.h"
 #include "HttpTransport.h"
+#include "JsonDocument.h"
 #include "JsonFields.h"
 
 namespace lumivale {
@@ -68,12 +69,20 @@ std::optional<OAuthAccount> ExchangeCode(const OAuthConfig& config, const std::s
     if (account.accessToken.empty()) return std::nullopt;
 
     // An error page is no answer either: without an id the stored account stays as it was.
-    const std::string user = GetWithBearer(siteBase, "/api/user", account.accessToken);
-    account.accountId = ReadTextField(user, "id");
+    // The answer is read as a document: the site may send the id as a number.
+    const nlohmann::json user = ParseJsonDocument(GetWithBearer(siteBase, "/api/user", account.accessToken));
+    const auto text = [&user](const char* key) -> std::string {
+        const auto found = user.is_object() ? user.find(key) : user.end();
+        if (found == user.end()) return {};
+        if (found->is_string()) return found->get<std::string>();
+        if (found->is_number_integer()) return found->dump();
+        return {};
+    };
+    account.accountId = text("id");
     if (!account.accountId.empty()) {
         account.userAnswered = true;
-        account.accountName = ReadTextField(user, "email");
-        if (account.accountName.empty()) account.accountName = ReadTextField(user, "username");
+        account.accountName = text("email");
+        if (account.accountName.empty()) account.accountName = text("username");
     }
     return account;
 }

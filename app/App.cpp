@@ -33,10 +33,8 @@ bool App::Init() {
 
     settings.Load();
     // A saved Java list whose names do not look like version texts is found anew.
-    if (javaListNeedsRescan(settings.javaList)) {
-        settings.javaList = scanJava(settings.javaList);
-        fillSelectedJava(settings.selectedJava, settings.javaList);
-    }
+    if (javaListNeedsRescan(settings.javaList)) settings.javaList = scanJava(settings.javaList);
+    fillSelectedJava(settings.selectedJava, settings.javaList);
     ScanCores(settings);
     // The settings file is rewritten at every start.
     settings.Save();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CloudClient.h"
+#include "CrashCommands.h"
 #include "GameProcess.h"
 #include "MainWindow.h"
 #include "PlayTimeService.h"
@@ -46,6 +47,8 @@ public:
     std::shared_ptr<CloudClient> cloud;
     // Key registration and play time for the signed-in account; made with the cloud client.
     std::shared_ptr<PlayTimeService> playTime;
+    // The logs of the last crash, for the crash panel's buttons; shared with the game watcher.
+    std::shared_ptr<LastCrash> lastCrash = std::make_shared<LastCrash>();
     // The sign-in side panel while it is open.
     std::shared_ptr<AuthPanel> authPanel;
 

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Settings.h"
+#include "VersionManifest.h"
 #include "VersionRules.h"
 
 namespace lumivale {
@@ -36,6 +38,31 @@ std::string FirstLargeJar(const std::filesystem::path& folder) {
     return {};
 }
 
+// The core's own <id>.jar of any size, else the jar of the first ancestor that has one.
+std::string InheritedJar(const std::string& gameDir, const std::string& id, const std::vector<nlohmann::json>& chain) {
+    std::vector<std::string> ids = {id};
+    for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+        const auto parent = chain[i].find("inheritsFrom");
+        if (parent == chain[i].end() || !parent->is_string()) break;
+        ids.push_back(parent->get<std::string>());
+    }
+    for (const std::string& candidate : ids) {
+        const std::string jar = versionJarPath(gameDir, candidate);
+        std::error_code error;
+        const auto size = std::filesystem::file_size(Utf8Path(jar), error);
+        if (!error && size > 0) return jar;
+    }
+    return {};
+}
+
+std::string GameVersionOf(const nlohmann::json& version) {
+    for (const char* key : {"clientVersion", "id"}) {
+        const auto found = version.find(key);
+        if (found != version.end() && found->is_string()) return found->get<std::string>();
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string RealVersion(const std::string& folder, const std::string& jarFileName,
@@ -49,7 +76,7 @@ std::string RealVersion(const std::string& folder, const std::string& jarFileNam
     }
     std::string text;
     if (ReadTextFile(PathUtf8(jsonPath), text)) {
-        const auto document = nlohmann::json::parse(text, nullptr, false);
+        const auto document = ParseJsonDocument(text);
         if (document.is_object()) {
             if (const auto it = document.find("clientVersion"); it != document.end() && it->is_string()) {
                 return it->get<std::string>();
@@ -77,11 +104,22 @@ std::vector<CoreEntry> ListCores(const std::string& gameDir, bool& versionsFolde
         std::error_code typeError;
         if (!it->is_directory(typeError)) continue;
         const std::string name = PathUtf8(it->path().filename());
-        const std::string jar = FirstLargeJar(it->path());
-        if (jar.empty()) continue;
         const std::string folder = PathUtf8(it->path());
-        cores.push_back({name, folder, PathUtf8(it->path() / Utf8Path(jar)),
-                         RealVersion(folder, jar, name)});
+        bool resolves = false;
+        const std::vector<nlohmann::json> chain = loadVersionChain(gameDir, name, resolves);
+
+        std::string jarName = FirstLargeJar(it->path());
+        std::string jarPath = jarName.empty() ? std::string() : PathUtf8(it->path() / Utf8Path(jarName));
+        if (jarPath.empty() && resolves) {
+            jarPath = InheritedJar(gameDir, name, chain);
+            if (jarPath == versionJarPath(gameDir, name)) jarName = name + ".jar";
+        }
+        if (jarPath.empty()) continue;
+
+        CoreEntry core{name, folder, jarPath, RealVersion(folder, jarName, name), declaredJavaMajor(chain)};
+        // A loader's core that inherits its game: the game version is the last ancestor's.
+        if (chain.size() > 1 && !chain.front().contains("clientVersion")) core.realVersion = GameVersionOf(chain.back());
+        cores.push_back(std::move(core));
     }
     return cores;
 }

@@ -4,6 +4,7 @@
 
 #include "Files.h"
 #include "IniFile.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 
@@ -45,7 +46,7 @@ bool LoadCredentials(Credentials& out) {
     const auto path = StorePath();
     std::string text;
     if (!ReadWholeFile(path, text) || text.empty()) return false;
-    const auto root = nlohmann::json::parse(text, nullptr, false);
+    const auto root = ParseJsonDocument(text);
     Credentials record;
     bool ok = root.is_object();
     if (ok) {

@@ -3,11 +3,15 @@
 #include <algorithm>
 
 #include "App.h"
+#include "AuthAgent.h"
 #include "CoreCatalogue.h"
+#include "CrashCommands.h"
+#include "Endpoints.h"
 #include "GameFileCompletion.h"
 #include "JavaSelection.h"
 #include "JsonFields.h"
 #include "Paths.h"
+#include "Resources.h"
 #include "SystemReports.h"
 
 namespace lumivale {
@@ -18,10 +22,11 @@ void SendError(App& app, const std::string& reason) {
     PostUiEvent(app, R"({"type":"game:error","reason":")" + EscapeJsonBasic(reason) + R"("})");
 }
 
-LaunchRequest MakeRequest(const App& app, const CoreEntry& core, const std::string& javaPath) {
+LaunchRequest MakeRequest(const App& app, const CoreEntry& core, const JavaChoice& java) {
     const Settings& settings = app.settings;
     LaunchRequest request;
-    request.javaPath = javaPath;
+    request.javaPath = java.javaPath;
+    request.javaMajor = java.javaMajor;
     request.gameDirectory = PathUtf8(Utf8Path(settings.gameDir) / "versions" / Utf8Path(core.name));
     request.gameRoot = settings.gameDir;
     request.coreFolder = core.folder;
@@ -45,10 +50,18 @@ LaunchSteps MakeSteps(const App& app) {
                              std::string& error, const LaunchCancelled& cancelled) {
         return CompleteGameFiles(request.gameRoot, request.coreId, progress, error, cancelled);
     };
+    // A build that carries no authentication agent fetches the current one for a signed-in start.
+    steps.buildCommand = [](const LaunchRequest& request) {
+        if (request.authRoot.empty() || !GetResource(IDR_AGENT_JAR).empty()) return buildLaunchCommand(request);
+        LaunchRequest withAgent = request;
+        withAgent.agentJar = ObtainAuthAgent(DefaultAuthAgentSources(GetEndpoints(), PathUtf8(ProgramFolder())));
+        return buildLaunchCommand(withAgent);
+    };
     // The session's length goes to the backend for the account signed in when the game ends.
     steps.onGameEnded = [playTime = app.playTime](const GameSession& session) {
         if (playTime) playTime->OnGameExit(session.startMs, session.endMs);
     };
+    steps.explainCrash = MakeCrashExplainer(app.lastCrash, AccountSecrets(app.settings));
     return steps;
 }
 
@@ -80,7 +93,8 @@ void OnGameLaunch(App& app) {
         return;
     }
     PostUiEvent(app, R"({"type":"game:info","msg":")" + EscapeJsonBasic(java.message) + R"("})");
-    app.game.Launch(MakeRequest(app, *core, java.javaPath), MakeSteps(app));
+    WarnBeforeLaunch(app, *core, java.javaPath);
+    app.game.Launch(MakeRequest(app, *core, java), MakeSteps(app));
 }
 
 void OnGameStop(App& app) { app.game.Stop(); }

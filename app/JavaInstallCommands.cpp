@@ -13,6 +13,7 @@
 #include "Log.h"
 #include "Paths.h"
 #include "SystemReports.h"
+#include "Worker.h"
 
 namespace lumivale {
 
@@ -147,11 +148,15 @@ void OnJavaOpen(App& app) {
         PostUiEvent(app, JavaCatalogueNoCloudEvent());
         return;
     }
-    PostUiEvent(app, JavaCatalogueEvent(GetJavaList(*app.cloud)));
+    // The catalogue comes from the backend, which may be slow: a worker waits for it.
+    if (!StartWorker([cloud = app.cloud, events = app.events] { events.Post(JavaCatalogueEvent(GetJavaList(*cloud))); })) {
+        PostUiEvent(app, JavaCatalogueEvent(""));
+    }
 }
 
 void OnJavaInstall(App& app, const std::string& command) {
     const std::string name = ReadTextField(command, "name");
+    if (name.empty()) return;  // nothing named, nothing to install
     if (app.javaInstallBusy->exchange(true)) {
         PostUiEvent(app, JavaInstallBusyEvent(name));
         return;
@@ -174,9 +179,7 @@ void OnJavaInstall(App& app, const std::string& command) {
             ReportJava(owner);
         });
     };
-    try {
-        std::thread(RunJavaInstall, std::move(task)).detach();
-    } catch (const std::system_error&) {
+    if (!StartWorker([task = std::move(task)]() mutable { RunJavaInstall(std::move(task)); })) {
         app.javaInstallBusy->store(false);
         PostUiEvent(app, JavaProgressEvent(name, "error", 0, "安装未启动（可能被取消或权限不足）"));
     }

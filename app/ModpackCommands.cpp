@@ -10,6 +10,7 @@
 #include "Paths.h"
 #include "SystemReports.h"
 #include "VersionRules.h"
+#include "Worker.h"
 
 namespace lumivale {
 
@@ -49,6 +50,8 @@ void OnModpackImport(App& app, const std::string& zipPath) {
     if (!zipPath.empty()) StartModpackImport(app, zipPath);
 }
 
+constexpr const char* kNoWorkerMessage = "系统资源不足，导入未能开始，请稍后重试";
+
 void StartModpackImport(App& app, const std::string& zipPath) {
     if (app.modpackImportBusy.exchange(true)) {
         PostUiEvent(app, ModpackErrorEvent("已有整合包正在导入中"));
@@ -65,7 +68,7 @@ void StartModpackImport(App& app, const std::string& zipPath) {
 
     // The worker keeps what it uses by value; what touches the App runs as a task on the UI
     // thread, which is dropped once the App has closed its loop.
-    std::thread([&app, loop = app.loop, events = app.events, zipPath, context]() {
+    const bool started = StartWorker([&app, loop = app.loop, events = app.events, zipPath, context]() {
         const auto progress = [&events](int step, int total, int percent, const std::string& text) {
             events.Post(ModpackProgressEvent(step, total, percent, text));
         };
@@ -89,7 +92,11 @@ void StartModpackImport(App& app, const std::string& zipPath) {
             }
             app.modpackImportBusy = false;
         });
-    }).detach();
+    });
+    if (!started) {
+        app.modpackImportBusy = false;
+        PostUiEvent(app, ModpackErrorEvent(kNoWorkerMessage));
+    }
 }
 
 }  // namespace lumivale

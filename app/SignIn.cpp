@@ -6,6 +6,7 @@
 
 #include "App.h"
 #include "Endpoints.h"
+#include "JsonDocument.h"
 #include "JsonFields.h"
 #include "KeyStore.h"
 #include "Log.h"
@@ -22,7 +23,7 @@ bool IsComplete(const Profile& profile) { return !profile.id.empty() && !profile
 // JSON array (a hand-edited store) would make the whole event unreadable, so it is replaced.
 std::string StoredProfilesOr(const std::string& stored, const std::string& fallback) {
     if (stored.empty()) return fallback;
-    const auto parsed = nlohmann::json::parse(stored, nullptr, false);
+    const auto parsed = ParseJsonDocument(stored);
     if (!parsed.is_array()) {
         ConsoleLog("已存角色列表不是 JSON 数组，已忽略");
         return fallback;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "App.h"
+#include "JavaSelection.h"
 #include "JsonFields.h"
 #include "SystemInfo.h"
 #include "VersionRules.h"
@@ -50,19 +51,14 @@ void ReportCoreInfo(App& app, const std::string& coreValue) {
     const auto core = std::find_if(settings.cores.begin(), settings.cores.end(),
                                    [&](const CoreEntry& c) { return c.folder == coreValue; });
     if (core == settings.cores.end()) return;
-    const int major = RequiredJavaMajor(core->realVersion);
+    // The same Java the launch takes on "auto"; the choice itself stays "auto".
+    const int major = RequiredJavaForCore(*core);
     const auto java = std::find_if(settings.javaList.begin(), settings.javaList.end(),
                                    [&](const JavaInstall& j) { return JavaMajorOf(j.name) == major; });
     const std::string javaDisplay = java == settings.javaList.end() ? std::string() : java->name;
     PostUiEvent(app, R"({"type":"sys:core_info","realVersion":")" + EscapeJsonBasic(core->realVersion) +
                          R"(","javaMajor":)" + std::to_string(major) + R"(,"javaDisplay":")" +
                          EscapeJsonBasic(javaDisplay) + R"("})");
-
-    if (!settings.selectedJava.empty() && settings.selectedJava != "auto") return;
-    if (java == settings.javaList.end()) return;
-    settings.selectedJava = java->exe;
-    settings.Save();
-    PostUiEvent(app, R"({"type":"sys:select_java","value":")" + EscapeJsonBasic(java->exe) + R"("})");
 }
 
 void ReportJava(App& app) { PostUiEvent(app, JavaListEvent(app.settings.javaList)); }

@@ -22,9 +22,9 @@ void ReportCores(App& app);
 void ReportMemory(App& app);
 void ReportConfig(App& app);
 
-// "sys:core_info" for the core whose folder is `coreValue`, then the automatic Java choice: while
-// selected_java is empty or "auto", the first Java of the required major is chosen, the settings
-// are saved and "sys:select_java" is sent. UI thread.
+// "sys:core_info" for the core whose folder is `coreValue`: its game version, the Java major it
+// needs and the Java that "auto" takes for it. Nothing is chosen or saved: "auto" stays "auto", so
+// the launch takes the Java the page shows. UI thread.
 void ReportCoreInfo(App& app, const std::string& coreValue);
 
 }  // namespace lumivale

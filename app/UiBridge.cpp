@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "App.h"
+#include "CrashCommands.h"
 #include "GameLaunch.h"
 #include "JavaDiscovery.h"
 #include "JavaInstallCommands.h"
@@ -14,6 +15,7 @@
 #include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
+#include "Worker.h"
 
 namespace lumivale {
 
@@ -88,15 +90,16 @@ void BrowseJava(App& app, const std::string&) {
     });
 }
 
-// Both run on the UI thread while it waits for the backend, as the page expects an answer soon.
+// Both wait for the backend on a worker; the service sends the answer to the page itself.
 void PlaytimeGet(App& app, const std::string&) {
-    if (!app.cloudPlayerId.empty() && app.playTime) app.playTime->FetchAndReport();
+    if (app.cloudPlayerId.empty() || !app.playTime) return;
+    StartWorker([service = app.playTime] { service->FetchAndReport(); });
 }
 
 void PlaytimeUpload(App& app, const std::string& command) {
     if (app.cloudPlayerId.empty() || !app.playTime) return;
-    app.playTime->UploadAndReport(ReadIntField(command, "session_seconds"),
-                                  ReadIntField(command, "client_total_seconds"));
+    StartWorker([service = app.playTime, session = ReadIntField(command, "session_seconds"),
+                 total = ReadIntField(command, "client_total_seconds")] { service->UploadAndReport(session, total); });
 }
 
 using Handler = void (*)(App&, const std::string&);
@@ -106,7 +109,7 @@ struct Command {
     Handler handler;  // null: recognised, but its part of the launcher is not in this build
 };
 
-const std::array<Command, 19> kCommands{{
+const std::array<Command, 21> kCommands{{
     {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
     {"yggdrasil:login", OnPasswordSignIn},
     {"role:change", OnRoleChange},
@@ -128,6 +131,8 @@ const std::array<Command, 19> kCommands{{
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "path")); }},
     {"modpack:import",
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
+    {"crash:open", [](App& app, const std::string&) { OnCrashOpen(app); }},
+    {"crash:export", [](App& app, const std::string&) { OnCrashExport(app); }},
 }};
 
 }  // namespace

@@ -15,6 +15,7 @@ constexpr auto kOfficialMaven = Scramble("https://maven.minecraftforge.net/");
 constexpr auto kOfficialMeta = Scramble("https://piston-meta.mojang.com/");
 constexpr auto kOfficialAssets = Scramble("https://resources.download.minecraft.net/");
 constexpr auto kCurseForgeApi = Scramble("https://api.curseforge.com");
+constexpr auto kAuthlibInjector = Scramble("https://authlib-injector.yushi.moe/");
 // A placeholder: operators run their own backend and set [cloud] server_url.
 constexpr auto kBackend = Scramble("https://cloud.lumivale.invalid");
 
@@ -50,6 +51,8 @@ Endpoints LoadEndpoints(const EnvironmentLookup& lookup) {
         WithTrailingSlash(pick("LUMIVALE_OFFICIAL_ASSETS_BASE", Unscramble(kOfficialAssets)));
     endpoints.curseForgeApiBase =
         WithoutTrailingSlash(pick("LUMIVALE_CURSEFORGE_API_BASE", Unscramble(kCurseForgeApi)));
+    endpoints.authlibInjectorBase =
+        WithTrailingSlash(pick("LUMIVALE_AUTHLIB_INJECTOR_BASE", Unscramble(kAuthlibInjector)));
     if (auto backend = lookup("LUMIVALE_BACKEND_BASE")) {
         endpoints.backendBase = WithoutTrailingSlash(*backend);
     }

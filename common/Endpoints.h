@@ -16,10 +16,13 @@ struct Endpoints {
     std::string officialMetaBase;         // ends with "/"
     std::string officialAssetsBase;       // ends with "/"
     std::string curseForgeApiBase;        // no trailing "/"
+    std::string authlibInjectorBase;      // the authentication agent's own site; ends with "/"
     std::optional<std::string> backendBase;  // only when LUMIVALE_BACKEND_BASE is set
 
     // The Yggdrasil root handed to the game's authentication agent.
     std::string YggdrasilRoot() const { return littleSkinBase + "/api/yggdrasil"; }
+    // The mirror's copy of the agent's site.
+    std::string AuthlibInjectorMirrorBase() const { return mirrorBase + "mirrors/authlib-injector/"; }
 };
 
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;

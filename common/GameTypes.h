@@ -17,6 +17,7 @@ struct CoreEntry {
     std::string folder;       // full path; what "selected_core" holds
     std::string jar;          // the core's jar
     std::string realVersion;  // the game version the core is based on
+    int javaMajor = 0;        // javaVersion.majorVersion its version JSON declares; 0 = none
 };
 
 }  // namespace lumivale

@@ -101,6 +101,34 @@ std::optional<std::string> ReadJsonString(std::string_view text, std::size_t ope
     return std::nullopt;
 }
 
+// The length of the well-formed UTF-8 sequence that starts at `at` (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0 when the byte there starts none.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = at + 2; i < at + length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string ReadTextField(std::string_view text, std::string_view key) {
@@ -140,28 +168,44 @@ std::string ReadArrayField(std::string_view text, std::string_view key) {
     return {};
 }
 
-std::string EscapeJsonBasic(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (const char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
+std::string EscapeJsonBasic(std::string_view text) { return EscapeJsonText(text); }
 
 std::string EscapeJsonText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size() + 8);
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const std::size_t length = Utf8SequenceLength(text, i);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";  // U+FFFD for a byte that starts no valid sequence
+                ++i;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+            continue;
+        }
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
-            default: out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0xF];
+                } else {
+                    out += static_cast<char>(c);
+                }
+                break;
         }
+        ++i;
     }
     return out;
 }

@@ -20,11 +20,11 @@ std::int64_t ReadIntField(std::string_view text, std::string_view key);
 // inside strings count too). Empty when missing or unterminated.
 std::string ReadArrayField(std::string_view text, std::string_view key);
 
-// Backslash before every '"' and '\'; everything else, control characters included, as it is.
-std::string EscapeJsonBasic(std::string_view text);
-
-// As Basic, plus \n \r \t for line feed, carriage return and tab; other control characters
-// become '?'.
+// The body of a JSON string holding `text`, valid JSON whatever the bytes: '"' and '\' escaped,
+// \n \r \t \b \f for those controls and \u00XX for the others, and every byte that starts no
+// well-formed UTF-8 sequence replaced by U+FFFD. (The two names once escaped differently; an event
+// built from a folder name or a server's message must never come out as invalid JSON.)
 std::string EscapeJsonText(std::string_view text);
+std::string EscapeJsonBasic(std::string_view text);
 
 }  // namespace lumivale

@@ -1,6 +1,8 @@
 #include "DownloadEngine.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <atomic>
 #include <charconv>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Hash.h"
 #include "HttpTransport.h"
 #include "MirrorMap.h"
 #include "Paths.h"
@@ -94,14 +97,16 @@ enum class AttemptResult { Stored, Retry };
 // How one answer is taken in. For a 200 the body goes to the temporary file; any other body is
 // read and dropped.
 struct Receiver {
-    Receiver(const std::string& target, std::string& errorText)
+    Receiver(const std::string& target, std::string& errorText, const ExpectedFile& expectedFile)
         : targetPath(target),
           error(errorText),
+          expected(expectedFile),
           tempName(target + "." + std::to_string(ThreadToken()) + ".part"),
           tempPath(Utf8Path(tempName)) {}
 
     const std::string& targetPath;
     std::string& error;
+    const ExpectedFile& expected;
     const std::string tempName;
     const std::filesystem::path tempPath;
     std::ofstream file;
@@ -110,6 +115,7 @@ struct Receiver {
     bool writeFailed = false;
     std::uint64_t written = 0;
     std::size_t drained = 0;
+    Digest sha1{DigestKind::Sha1};
 
     bool OnHead(const HttpResponse& head) {
         if (head.status != 200) return true;
@@ -135,7 +141,18 @@ struct Receiver {
             return false;
         }
         written += piece.size();
-        return true;
+        if (!expected.sha1.empty()) sha1.Update(piece);
+        // More than declared: the rest is not worth reading.
+        return expected.size < 0 || written <= static_cast<std::uint64_t>(expected.size);
+    }
+
+    // The body that arrived is the one the caller declared.
+    bool Matches() {
+        if (expected.size >= 0 && written != static_cast<std::uint64_t>(expected.size)) return false;
+        if (expected.sha1.empty()) return true;
+        const std::string actual = sha1.FinishHex();
+        return std::equal(actual.begin(), actual.end(), expected.sha1.begin(), expected.sha1.end(),
+                          [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
     }
 
     // Closes the temporary file; false when the last bytes could not be written.
@@ -148,8 +165,8 @@ struct Receiver {
 };
 
 AttemptResult RunAttempt(std::string& current, const std::string& targetPath, std::string& error,
-                         const DownloadOptions& options, int& backOffBudget,
-                         std::chrono::milliseconds& backOffDelay) {
+                         const DownloadOptions& options, const ExpectedFile& expected,
+                         int& backOffBudget, std::chrono::milliseconds& backOffDelay) {
     const UrlParts parts = ParseUrl(current);
     if (parts.host.empty() || parts.port > 65535) {
         error = "无法连接 " + parts.host;
@@ -162,7 +179,7 @@ AttemptResult RunAttempt(std::string& current, const std::string& targetPath, st
     request.receiveTimeout = options.receiveTimeout;
     request.trustedCertificates = options.trustedCertificates;
 
-    Receiver receiver(targetPath, error);
+    Receiver receiver(targetPath, error, expected);
     const HttpResponse response = SendHttpRequest(
         request, [&receiver](std::string_view piece) { return receiver.OnBody(piece); },
         [&receiver](const HttpResponse& head) { return receiver.OnHead(head); });
@@ -182,9 +199,16 @@ AttemptResult RunAttempt(std::string& current, const std::string& targetPath, st
     const int status = response.status;
     if (status == 200) {
         if (receiver.openFailed) return AttemptResult::Retry;  // message already recorded
-        if (!response.ok() || receiver.writeFailed || !closedCleanly || receiver.written == 0) {
+        const bool overlong = response.failure == HttpFailure::Aborted && !receiver.writeFailed;
+        if ((!response.ok() && !overlong) || receiver.writeFailed || !closedCleanly ||
+            receiver.written == 0) {
             RemoveQuietly(receiver.tempPath);
             error = "下载内容不完整 " + targetPath;
+            return AttemptResult::Retry;
+        }
+        if (overlong || !receiver.Matches()) {
+            RemoveQuietly(receiver.tempPath);
+            error = kDownloadMismatchMessage + targetPath;
             return AttemptResult::Retry;
         }
         std::error_code moveError;
@@ -229,7 +253,12 @@ bool DownloadFile(const std::string& url, const std::string& targetPath, std::st
 }
 
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
-                  const DownloadOptions& options) {
+                  const ExpectedFile& expected) {
+    return DownloadFile(url, targetPath, error, DownloadOptions{}, expected);
+}
+
+bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
+                  const DownloadOptions& options, const ExpectedFile& expected) {
     const std::array<std::string, 2> candidates{
         options.mirrorForm ? options.mirrorForm(url) : RewriteToMirror(url), url};
     for (const std::string& candidate : candidates) {
@@ -237,8 +266,8 @@ bool DownloadFile(const std::string& url, const std::string& targetPath, std::st
         int backOffBudget = kBackOffBudget;
         std::chrono::milliseconds backOffDelay = kFirstBackOff;
         for (int attempt = 0; attempt < kAttemptsPerCandidate; ++attempt) {
-            if (RunAttempt(current, targetPath, error, options, backOffBudget, backOffDelay) ==
-                AttemptResult::Stored) {
+            if (RunAttempt(current, targetPath, error, options, expected, backOffBudget,
+                           backOffDelay) == AttemptResult::Stored) {
                 return true;
             }
         }
@@ -318,6 +347,14 @@ bool FileIsNonEmpty(const std::string& path) {
         return false;
     const auto size = std::filesystem::file_size(file, error);
     return !error && size > 0;
+}
+
+bool FileIsPresent(const std::string& path, std::int64_t declaredSize) {
+    if (!FileIsNonEmpty(path)) return false;
+    if (declaredSize < 0) return true;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(Utf8Path(path), error);
+    return !error && size == static_cast<std::uintmax_t>(declaredSize);
 }
 
 }  // namespace lumivale

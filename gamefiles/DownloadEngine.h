@@ -3,6 +3,7 @@
 // times, redirects followed, the body written to a ".part" file and moved into place only once
 // complete. RunParallel runs many such downloads on a small pool.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -11,6 +12,19 @@ namespace lumivale {
 // True when the file is in place. On false, `error` holds the message of the last failure. An
 // existing target is replaced only by a complete, non-empty body.
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error);
+
+// What a version JSON or an asset index declares about a file. A body whose size or SHA-1 (hashed
+// while it streams in) differs is refused like a failed attempt: the target stays as it was.
+struct ExpectedFile {
+    std::string sha1;        // lower-case hexadecimal; empty: not checked
+    std::int64_t size = -1;  // bytes; negative: not checked
+};
+
+// Message of a body whose size or SHA-1 is not the declared one.
+inline constexpr const char* kDownloadMismatchMessage = "下载内容与声明的校验值不符 ";
+
+bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
+                  const ExpectedFile& expected);
 
 // What DownloadFile waits for and where it finds the mirror form. The defaults are the launcher's;
 // tests shorten the time-outs, record the back-off waits instead of sleeping, and point the mirror
@@ -29,7 +43,7 @@ struct DownloadOptions {
 };
 
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
-                  const DownloadOptions& options);
+                  const DownloadOptions& options, const ExpectedFile& expected = {});
 
 // Runs work(i) for i in 0..count-1 on `workers` threads (8 when below 1, never more than count),
 // the calling thread included; completion(i, ok) runs under one mutex. A work call that throws
@@ -42,5 +56,8 @@ void EnsureParentDirectories(const std::string& filePath);
 
 // True for an existing file (not a folder) larger than 0 bytes.
 bool FileIsNonEmpty(const std::string& path);
+
+// FileIsNonEmpty, and of the declared size when one is declared (a file cut short is not present).
+bool FileIsPresent(const std::string& path, std::int64_t declaredSize);
 
 }  // namespace lumivale

@@ -1,16 +1,21 @@
 #include "ForgeInstall.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "DownloadEngine.h"
 #include "Endpoints.h"
 #include "Files.h"
 #include "ForgeMerge.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Process.h"
@@ -55,7 +60,7 @@ void UpdateLauncherProfiles(const std::string& gameDir, const std::string& versi
     const fs::path file = Utf8Path(gameDir) / "launcher_profiles.json";
     std::string text;
     if (!ReadWholeFile(file, text)) return;
-    json profiles = json::parse(text, nullptr, false);
+    json profiles = ParseJsonDocument(text);
     if (!profiles.is_object()) return;
     const auto list = profiles.find("profiles");
     if (list == profiles.end() || !list->is_object()) return;
@@ -66,7 +71,8 @@ void UpdateLauncherProfiles(const std::string& gameDir, const std::string& versi
 }
 
 bool RunForgeInstaller(const std::string& javaPath, const std::string& installerPath,
-                       const std::string& gameDir, const std::string& logPath, std::string& error) {
+                       const std::string& gameDir, const std::string& logPath, std::string& error,
+                       const InstallerLimits& limits) {
     const fs::path profiles = Utf8Path(gameDir) / "launcher_profiles.json";
     std::error_code ignored;
     if (!fs::exists(profiles, ignored)) {
@@ -102,6 +108,29 @@ bool RunForgeInstaller(const std::string& javaPath, const std::string& installer
         error = "无法启动 Forge 安装程序（java 路径是否正确？）";
         return false;
     }
+    // The watchdog stops the installer and what it started when time is up or the import is
+    // cancelled; the output then closes and the loop below ends.
+    enum class Ending { Itself, TimeLimit, Cancelled };
+    std::mutex watchMutex;
+    std::condition_variable watchSignal;
+    bool finished = false;
+    Ending ending = Ending::Itself;
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + limits.timeLimit;
+        std::unique_lock lock(watchMutex);
+        while (!finished) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ending = Ending::TimeLimit;
+            } else if (limits.cancelled && limits.cancelled()) {
+                ending = Ending::Cancelled;
+            } else {
+                watchSignal.wait_for(lock, std::chrono::milliseconds(200));
+                continue;
+            }
+            installer.Stop();
+            return;
+        }
+    });
     std::vector<char> buffer(64 * 1024);
     while (const std::size_t read = installer.ReadOutput(buffer.data(), buffer.size())) {
         out.write(buffer.data(), static_cast<std::streamsize>(read));
@@ -109,7 +138,24 @@ bool RunForgeInstaller(const std::string& javaPath, const std::string& installer
     }
     installer.CloseOutput();
     const int code = installer.Reap();
+    {
+        std::lock_guard lock(watchMutex);
+        finished = true;
+    }
+    watchSignal.notify_all();
+    watchdog.join();
     out.close();
+    if (ending == Ending::Cancelled) {
+        error = "Forge 安装已取消";
+        return false;
+    }
+    if (ending == Ending::TimeLimit) {
+        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(limits.timeLimit).count();
+        ConsoleLog("Forge 安装程序超时，已停止，日志摘要：" + LogTail(log, 500));
+        error = "Forge 安装程序超过 " + std::to_string(std::max<long long>(minutes, 1)) +
+                " 分钟仍未结束，已停止（详见日志 " + logPath + "）";
+        return false;
+    }
     if (code == 0) return true;
 
     ConsoleLog("Forge 安装失败（退出码 " + std::to_string(code) + "），日志摘要：" + LogTail(log, 500));
@@ -122,7 +168,7 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
                             const std::string& gameVersion, const std::string& forgeVersion,
                             const std::string& packName, const std::string& javaPath,
                             const json& vanillaJson, const ModpackProgress& progress,
-                            std::string& error) {
+                            std::string& error, const CancelCheck& cancelled) {
     const std::string coordinate = gameVersion + "-" + forgeVersion;
     const std::string installer =
         PathUtf8(Utf8Path(programDir) / "cache" / ("forge-" + coordinate + "-installer.jar"));
@@ -152,7 +198,7 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
 
     const std::string log = PathUtf8(Utf8Path(programDir) / "log" / "forge-install.log");
     std::string installError;
-    if (!RunForgeInstaller(javaPath, installer, gameDir, log, installError)) {
+    if (!RunForgeInstaller(javaPath, installer, gameDir, log, installError, {.cancelled = cancelled})) {
         error = "Forge 安装失败：" + installError;
         return false;
     }
@@ -174,10 +220,8 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
     if (forge.is_null()) {
         CopyFileReplacing(forgeJson, packJson);
     } else {
+        // The merge keeps the game version as "clientVersion" beside the pack's name.
         json merged = MergeForgeVersionJson(vanillaJson, forge, packName);
-        // The merged id is the pack's name, which says nothing about the game version; the core
-        // catalogue reads "clientVersion" first, so the right Java is chosen for the core.
-        if (!merged.contains("clientVersion")) merged["clientVersion"] = gameVersion;
         if (!WriteFileAtomically(packJson, merged.dump(2))) {
             error = "无法写入版本 json：" + PathUtf8(packJson);
             return false;

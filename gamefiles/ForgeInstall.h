@@ -2,6 +2,7 @@
 // Installing Forge for a modpack without any window: the official installer jar is fetched (and
 // kept in <program folder>/cache), run with Java in client-install mode against the game folder,
 // and the version it wrote (versions/<V>-forge-<F>) is folded into the pack's core and removed.
+#include <chrono>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -23,12 +24,20 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
                             const std::string& gameVersion, const std::string& forgeVersion,
                             const std::string& packName, const std::string& javaPath,
                             const nlohmann::json& vanillaJson, const ModpackProgress& progress,
-                            std::string& error);
+                            std::string& error, const CancelCheck& cancelled = nullptr);
+
+// How long an installer may run before it is stopped with everything it started, and what ends
+// it early. A hung installer must not keep an import busy for the rest of the session.
+struct InstallerLimits {
+    std::chrono::milliseconds timeLimit{std::chrono::minutes(10)};
+    CancelCheck cancelled;  // may be empty
+};
 
 // Runs "java -jar installer --installClient gameDir" with its output in `logPath` (made anew).
 // The stub launcher_profiles.json is written first when missing. True on exit code 0.
 bool RunForgeInstaller(const std::string& javaPath, const std::string& installerPath,
-                       const std::string& gameDir, const std::string& logPath, std::string& error);
+                       const std::string& gameDir, const std::string& logPath, std::string& error,
+                       const InstallerLimits& limits = {});
 
 // Points every profile of <gameDir>/launcher_profiles.json at `versionId`; a file that cannot be
 // read, or has no "profiles" object, is left alone.

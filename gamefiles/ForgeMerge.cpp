@@ -93,6 +93,12 @@ json MergeForgeVersionJson(const json& vanilla, const json& forge, const std::st
     }
 
     result["libraries"] = std::move(libraries);
+    // The id becomes the pack's name: "clientVersion" keeps the game version for the official
+    // client jar check and the Java choice.
+    if (const auto game = vanilla.is_object() ? vanilla.find("id") : vanilla.end();
+        vanilla.is_object() && game != vanilla.end() && game->is_string() && !result.contains("clientVersion")) {
+        result["clientVersion"] = *game;
+    }
     result["id"] = id;
     result.erase("inheritsFrom");
     result.erase("_comment_");

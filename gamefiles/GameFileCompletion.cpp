@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -107,7 +108,18 @@ struct LibraryItem {
     std::string target;
     std::string url;
     std::string label;
+    ExpectedFile expected;
 };
+
+// The sha1 and size a download entry ({url, sha1, size}) declares.
+ExpectedFile DeclaredOf(const json& entry) {
+    ExpectedFile expected;
+    if (const std::string* sha1 = StringMember(entry, "sha1")) expected.sha1 = *sha1;
+    if (const json* size = Member(entry, "size"); size && size->is_number_integer()) {
+        expected.size = size->get<std::int64_t>();
+    }
+    return expected;
+}
 
 }  // namespace
 
@@ -172,7 +184,9 @@ bool EnsureOfficialClientJar(const std::string& gameDir, const json& versionJson
     // own version's official jar checked. Taking whichever official jar comes first would replace
     // another version's jar with this version's client and break the cores built on it.
     std::string path;
-    if (const std::string* id = StringMember(versionJson, "id")) {
+    if (const std::string* game = StringMember(versionJson, "clientVersion"); game && IsPlainName(*game)) {
+        path = OfficialJarPath(gameDir, *game);  // an imported pack's core: its id is the pack's name
+    } else if (const std::string* id = StringMember(versionJson, "id")) {
         const std::string parent = ParentOfForgeName(*id);
         if (IsPlainName(parent)) {
             path = OfficialJarPath(gameDir, parent);
@@ -198,17 +212,14 @@ bool EnsureOfficialClientJar(const std::string& gameDir, const json& versionJson
         return false;
     }
     Report(progress, 10, "原版客户端不完整，正在从国内镜像补齐…");
+    // The engine refuses a body whose SHA-1 or size is not the declared one.
     std::string downloadError;
-    if (!DownloadFile(*url, path, downloadError)) {
+    if (!DownloadFile(*url, path, downloadError, DeclaredOf(*client))) {
         error = kOfficialJarDownloadFailedMessage + downloadError + kOfficialJarDownloadHint;
         return false;
     }
-    if (Sha1OfFile(path) == *expectedSha1) {
-        Report(progress, 100, "原版客户端已补齐");
-        return true;
-    }
-    error = kOfficialJarStillWrongMessage;
-    return false;
+    Report(progress, 100, "原版客户端已补齐");
+    return true;
 }
 
 bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
@@ -227,21 +238,27 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
 
     if (!EnsureOfficialClientJar(gameDir, versionJson, progress, error, cancelled)) return false;
 
+    // The libraries of the core and of every version it inherits from; each file once.
+    bool resolves = false;
+    const std::vector<json> chain = loadVersionChain(gameDir, versionId, resolves);
     std::vector<LibraryItem> items;
-    if (const json* libraries = Member(versionJson, "libraries");
-        libraries && libraries->is_array()) {
+    std::set<std::string> targets;
+    for (const json& version : chain) {
+        const json* libraries = Member(version, "libraries");
+        if (!libraries || !libraries->is_array()) continue;
         for (const json& library : *libraries) {
-            std::string url;
-            std::string artifactPath;
+            std::vector<LibraryFile> files;
             try {
-                if (!selectLibraryDownload(library, url, artifactPath)) continue;
+                files = libraryFiles(library, GetEndpoints().officialLibrariesBase);
             } catch (const json::exception&) {
                 continue;  // rules this launcher cannot read: the library is not for this system
             }
-            if (!StaysInside(artifactPath)) continue;
-            std::string target = Join(gameDir, {"libraries", artifactPath});
-            if (!FileIsNonEmpty(target))
-                items.push_back({std::move(target), std::move(url), artifactPath});
+            for (LibraryFile& file : files) {
+                if (!StaysInside(file.path)) continue;
+                std::string target = Join(gameDir, {"libraries", file.path});
+                if (FileIsPresent(target, file.size) || !targets.insert(target).second) continue;
+                items.push_back({std::move(target), std::move(file.url), file.path, {file.sha1, file.size}});
+            }
         }
     }
 
@@ -262,7 +279,7 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
             [&](int i) {
                 if (IsCancelled(cancelled)) return false;
                 std::string downloadError;
-                return DownloadFile(items[i].url, items[i].target, downloadError);
+                return DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected);
             },
             [&](int i, bool ok) {
                 ++finished;
@@ -289,7 +306,7 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
 
 void CompleteModpackLibraries(const std::string& gameDir, const json& vanillaJson,
                               const ModpackProgress& progress, const CancelCheck& cancelled) {
-    std::vector<std::pair<std::string, std::string>> items;  // target, URL
+    std::vector<LibraryItem> items;
     if (const json* libraries = Member(vanillaJson, "libraries");
         libraries && libraries->is_array()) {
         for (const json& library : *libraries) {
@@ -304,7 +321,8 @@ void CompleteModpackLibraries(const std::string& gameDir, const json& vanillaJso
             const std::string* path = artifact ? StringMember(*artifact, "path") : nullptr;
             if (!url || !path || !StaysInside(*path)) continue;
             std::string target = Join(gameDir, {"libraries", *path});
-            if (!FileIsNonEmpty(target)) items.emplace_back(std::move(target), *url);
+            const ExpectedFile expected = DeclaredOf(*artifact);
+            if (!FileIsPresent(target, expected.size)) items.push_back({std::move(target), *url, *path, expected});
         }
     }
     if (IsCancelled(cancelled)) return;
@@ -317,8 +335,8 @@ void CompleteModpackLibraries(const std::string& gameDir, const json& vanillaJso
         [&](int i) {
             if (IsCancelled(cancelled)) return false;
             std::string downloadError;
-            if (DownloadFile(items[i].second, items[i].first, downloadError)) return true;
-            ConsoleLog("依赖库下载失败（跳过）：" + items[i].second);
+            if (DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected)) return true;
+            ConsoleLog("依赖库下载失败（跳过）：" + items[i].url);
             return false;
         },
         [&](int, bool ok) {
@@ -356,10 +374,11 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
     }
 
     const std::string indexPath = Join(gameDir, {"assets", "indexes", id + ".json"});
-    if (!FileIsNonEmpty(indexPath)) {
+    const ExpectedFile indexExpected = DeclaredOf(*assetIndex);
+    if (!FileIsPresent(indexPath, indexExpected.size)) {
         Report(progress, 5, "正在下载资源索引…");
         std::string downloadError;
-        if (!DownloadFile(url, indexPath, downloadError)) {
+        if (!DownloadFile(url, indexPath, downloadError, indexExpected)) {
             error = kAssetIndexDownloadFailedMessage + downloadError;
             return false;
         }
@@ -369,19 +388,20 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
     const json* objects = Member(index, "objects");
     if (!objects) return true;
 
-    // Keyed by hash: a hash named by several assets is fetched once, in ascending hash order.
-    std::map<std::string, std::string> missing;
+    // Keyed by hash: a hash named by several assets is fetched once, in ascending hash order. The
+    // hash is the object's SHA-1.
+    std::map<std::string, std::int64_t> missing;
     if (objects->is_object()) {
         for (const auto& [name, object] : objects->items()) {
             const std::string* hash = StringMember(object, "hash");
             if (!hash || hash->size() < 2 || !IsAlphanumeric(*hash)) continue;
-            std::string prefix = hash->substr(0, 2);
-            if (!FileIsNonEmpty(Join(gameDir, {"assets", "objects", prefix, *hash}))) {
-                missing.emplace(*hash, std::move(prefix));
+            const std::int64_t size = DeclaredOf(object).size;
+            if (!FileIsPresent(Join(gameDir, {"assets", "objects", hash->substr(0, 2), *hash}), size)) {
+                missing.emplace(*hash, size);
             }
         }
     }
-    const std::vector<std::pair<std::string, std::string>> items(missing.begin(), missing.end());
+    const std::vector<std::pair<std::string, std::int64_t>> items(missing.begin(), missing.end());
     if (IsCancelled(cancelled)) {
         error = kCompletionCancelledMessage;
         return false;
@@ -397,11 +417,12 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
         count, kCompletionWorkers,
         [&](int i) {
             if (IsCancelled(cancelled)) return false;
-            const auto& [hash, prefix] = items[i];
+            const auto& [hash, size] = items[i];
+            const std::string prefix = hash.substr(0, 2);
             const std::string target = Join(gameDir, {"assets", "objects", prefix, hash});
             std::string downloadError;
-            if (DownloadFile(endpoints.officialAssetsBase + prefix + "/" + hash, target,
-                             downloadError)) {
+            if (DownloadFile(endpoints.officialAssetsBase + prefix + "/" + hash, target, downloadError,
+                             ExpectedFile{hash, size})) {
                 return true;
             }
             ConsoleLog("资源对象下载失败（继续）：" + hash + " -> " + downloadError);
@@ -463,12 +484,10 @@ bool EnsureModpackClientJar(const std::string& gameDir, const json& vanillaJson,
             return false;
         }
         std::string downloadError;
-        if (!DownloadFile(*url, jar, downloadError)) {
-            error = kOfficialJarDownloadFailedMessage + downloadError + "）";
-            return false;
-        }
-        if (!expectedSha1.empty() && Sha1OfFile(jar) != expectedSha1) {
-            error = kModpackClientSha1MismatchMessage;
+        if (!DownloadFile(*url, jar, downloadError, DeclaredOf(*client))) {
+            error = (downloadError.starts_with(kDownloadMismatchMessage)
+                         ? std::string(kModpackClientSha1MismatchMessage)
+                         : kOfficialJarDownloadFailedMessage + downloadError + "）");
             return false;
         }
     }

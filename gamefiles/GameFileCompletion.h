@@ -46,8 +46,6 @@ inline constexpr const char* kCompletionCancelledMessage = "已取消补齐游�
 inline constexpr const char* kOfficialJarDownloadFailedMessage = "原版客户端下载失败（";
 inline constexpr const char* kOfficialJarDownloadHint =
     "）。请确认网络能够访问 BMCLAPI 镜像，或先用其他启动器完整启动一次该版本。";
-inline constexpr const char* kOfficialJarStillWrongMessage =
-    "原版客户端下载后校验仍不一致，已停止以保证安全";
 inline constexpr const char* kAssetIndexDownloadFailedMessage = "资源索引下载失败：";
 inline constexpr const char* kModpackClientUrlMissingMessage = "原版版本信息缺少客户端下载地址";
 inline constexpr const char* kModpackClientSha1MismatchMessage = "原版客户端校验失败（sha1 不符）";
@@ -63,16 +61,21 @@ std::string ParentOfForgeName(const std::string& versionId);
 // holds one; sub-folders and files are taken in byte order of their names. Empty when none.
 std::string FindOfficialClientJar(const std::string& gameDir);
 
-// Pre-launch completion of core `versionId`: its own version JSON (no inheritsFrom), the official
-// client jar, then the missing libraries. False with `error` set when the JSON cannot be read, the
-// official jar cannot be made right, or any library fails (after every library has run).
+// Pre-launch completion of core `versionId`: the official client jar its own version JSON names,
+// then the missing libraries of that JSON and of every version it inherits from (class-path jars,
+// libraries named only by coordinates, natives of this system), each checked against the SHA-1 and
+// size it declares; a present file of another size is fetched again. False with `error` set when
+// the JSON cannot be read, the official jar cannot be made right, or any library fails (after
+// every library has run).
 bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
                        const CompletionProgress& progress, std::string& error,
                        const CancelCheck& cancelled = nullptr);
 
 // Keeps the unpatched official client jar of a Forge core intact: a jar whose SHA-1 differs
-// from downloads.client.sha1 is moved to <jar>.badsha1.bak and downloaded again. True without doing
-// anything when the JSON names no client download or no official jar path can be found.
+// from downloads.client.sha1 is moved to <jar>.badsha1.bak and downloaded again (a download of
+// another SHA-1 or size is refused). The jar is the one of "clientVersion" (an imported pack's
+// core), else of the game version before "-forge" in the id. True without doing anything when the
+// JSON names no client download or no official jar path can be found.
 bool EnsureOfficialClientJar(const std::string& gameDir, const nlohmann::json& versionJson,
                              const CompletionProgress& progress, std::string& error,
                              const CancelCheck& cancelled = nullptr);

@@ -8,8 +8,9 @@
 
 namespace lumivale {
 
-void MigrateLegacyFolders(const std::string& gameDir, const std::string& packName) {
+MovedFolders MigrateLegacyFolders(const std::string& gameDir, const std::string& packName) {
     namespace fs = std::filesystem;
+    MovedFolders moved;
     const fs::path versions = Utf8Path(gameDir) / "versions";
     for (const char* name : kLegacyFolderNames) {
         const fs::path legacy = versions / Utf8Path(packName + name);
@@ -24,10 +25,20 @@ void MigrateLegacyFolders(const std::string& gameDir, const std::string& packNam
         }
         fs::rename(legacy, proper, error);
         if (!error) {
+            moved.emplace_back(legacy, proper);
             ConsoleLog("已迁移历史遗留目录到正确位置：" + legacyText);
         } else {
             ConsoleLog("历史遗留目录迁移失败（保留原样）：" + legacyText);
         }
+    }
+    return moved;
+}
+
+void RestoreLegacyFolders(const MovedFolders& moved) {
+    for (const auto& [legacy, proper] : moved) {
+        std::error_code error;
+        std::filesystem::rename(proper, legacy, error);
+        if (error) ConsoleLog("历史遗留目录未能移回：" + PathUtf8(proper));
     }
 }
 

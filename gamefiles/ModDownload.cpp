@@ -12,6 +12,7 @@
 #include "DownloadEngine.h"
 #include "Endpoints.h"
 #include "HttpTransport.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "ModpackZip.h"
 #include "Paths.h"
@@ -141,7 +142,7 @@ bool FetchModFile(const std::string& url, const fs::path& target, std::string& e
 
 ModCatalogue ParseModCatalogue(const std::string& answer) {
     ModCatalogue catalogue;
-    const json document = json::parse(answer, nullptr, false);
+    const json document = ParseJsonDocument(answer);
     if (!document.is_object()) return catalogue;
     const auto items = document.find("items");
     if (items == document.end() || !items->is_array()) return catalogue;
@@ -228,7 +229,7 @@ int ResolveAndDownloadMod(CloudClient& client, const ModCatalogue& catalogue, co
     // A name made of the ids: used whenever a name from the network is not a plain file name.
     const std::string fallbackName = "mod-" + project + "-" + file + ".jar";
 
-    const json answer = json::parse(ResolveModLink(client, project, file), nullptr, false);
+    const json answer = ParseJsonDocument(ResolveModLink(client, project, file));
     const std::string url = StringOr(answer, "url");
     if (!url.empty()) {
         std::string name = StringOr(answer, "name");
@@ -249,7 +250,7 @@ int ResolveAndDownloadMod(CloudClient& client, const ModCatalogue& catalogue, co
     if (!IsUsableFileName(name)) name = fallbackName;
     const fs::path target = TypeFolder(versionFolder, stored->second.type) / Utf8Path(name);
     if (FileIsNonEmpty(PathUtf8(target))) return kModPresent;
-    const std::string storeUrl = StringOr(json::parse(GetModDownload(client, project, file), nullptr, false), "url");
+    const std::string storeUrl = StringOr(ParseJsonDocument(GetModDownload(client, project, file)), "url");
     if (storeUrl.empty()) return kModFailed;
     std::string error;
     if (FetchModFile(storeUrl, target, error)) return kModFromStore;

@@ -1,17 +1,20 @@
 #include "ModpackImport.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "DownloadEngine.h"
 #include "Endpoints.h"
 #include "Files.h"
 #include "ForgeInstall.h"
+#include "JsonDocument.h"
 #include "LegacyMigration.h"
 #include "Log.h"
 #include "ModpackZip.h"
 #include "Paths.h"
 #include "VersionManifest.h"
+#include "ZipArchive.h"
 
 namespace lumivale {
 
@@ -21,6 +24,12 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 constexpr const char* kCancelledMessage = "已取消整合包导入";
+
+// Runs its task when the scope ends, whichever way it is left.
+struct OnExit {
+    std::function<void()> task;
+    ~OnExit() { task(); }
+};
 
 std::string StringOr(const json& object, const char* name) {
     if (!object.is_object()) return {};
@@ -69,13 +78,23 @@ bool ReadModrinthPlan(const std::string& text, ModpackPlan& plan, std::string& e
 
 bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string& error) {
     plan = ModpackPlan{};
+    // Each way a pack can be unreadable gets its own words.
+    std::error_code status;
+    if (!fs::is_regular_file(Utf8Path(zipPath), status)) {
+        error = "找不到整合包文件：" + zipPath;
+        return false;
+    }
+    if (!ZipArchive::Open(Utf8Path(zipPath))) {
+        error = "整合包不是有效的 zip 文件：" + zipPath;
+        return false;
+    }
     std::string text;
     if (!ReadZipEntry(zipPath, "manifest.json", text)) {
         if (ReadZipEntry(zipPath, kModrinthIndexName, text)) return ReadModrinthPlan(text, plan, error);
         error = "zip 内找不到 manifest.json";
         return false;
     }
-    const json manifest = json::parse(text, nullptr, false);
+    const json manifest = ParseJsonDocument(text);
     if (manifest.is_discarded()) {
         error = "manifest.json 不是合法 JSON";
         return false;
@@ -113,13 +132,13 @@ bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string&
 std::string PeekModpackGameVersion(const std::string& zipPath) {
     std::string text;
     if (ReadZipEntry(zipPath, "manifest.json", text)) {
-        const json manifest = json::parse(text, nullptr, false);
+        const json manifest = ParseJsonDocument(text);
         if (!manifest.is_object()) return {};
         const auto minecraft = manifest.find("minecraft");
         return minecraft != manifest.end() ? StringOr(*minecraft, "version") : std::string();
     }
     if (ReadZipEntry(zipPath, kModrinthIndexName, text)) {
-        const json index = json::parse(text, nullptr, false);
+        const json index = ParseJsonDocument(text);
         if (!index.is_object()) return {};
         const auto dependencies = index.find("dependencies");
         return dependencies != index.end() ? StringOr(*dependencies, "minecraft") : std::string();
@@ -150,10 +169,27 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     const fs::path versions = gameDir / "versions";
     const fs::path versionFolder = versions / Utf8Path(name);
     std::error_code ignored;
+    if (fs::exists(fs::symlink_status(versionFolder, ignored))) {
+        error = kVersionExistsMessage + name;
+        return false;
+    }
     fs::create_directory(gameDir, ignored);
     fs::create_directory(versions, ignored);
-    fs::create_directory(versionFolder, ignored);
+    if (!fs::create_directory(versionFolder, ignored)) {
+        error = "无法创建版本文件夹：" + PathUtf8(versionFolder);
+        return false;
+    }
     const std::string versionFolderText = PathUtf8(versionFolder);
+    // The game-version folder made for the Forge installer (see below).
+    const fs::path parentFolder = versions / Utf8Path(version);
+    MovedFolders movedLegacy;
+    bool finished = false;
+    const OnExit cleanUp{[&] {
+        if (fs::exists(parentFolder / kImportParentMarker, ignored)) DeleteTree(PathUtf8(parentFolder));
+        if (finished) return;
+        RestoreLegacyFolders(movedLegacy);
+        DeleteTree(versionFolderText);
+    }};
 
     // Step 1: the vanilla version JSON, fetched again on every import.
     if (stopped()) return false;
@@ -172,8 +208,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         return false;
     }
     // The Forge installer looks for versions/<V>/<V>.json. A folder made here is marked, so the
-    // cleanup below can tell it from a core of that version the player already had.
-    const fs::path parentFolder = versions / Utf8Path(version);
+    // cleanup can tell it from a core of that version the player already had.
     if (!fs::exists(fs::symlink_status(parentFolder, ignored)) && version != name) {
         if (fs::create_directory(parentFolder, ignored))
             WriteFileAtomically(parentFolder / kImportParentMarker, "");
@@ -204,7 +239,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         return false;
     }
 
-    MigrateLegacyFolders(context.gameDir, name);
+    movedLegacy = MigrateLegacyFolders(context.gameDir, name);
 
     // Step 5: the pack's own files.
     if (stopped()) return false;
@@ -221,7 +256,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
         report(6, 100, "无需 Forge");
     } else if (!InstallForgeForModpack(context.gameDir, context.programDir, version,
                                        plan.forgeVersion, name, context.javaPath, vanilla, progress,
-                                       error)) {
+                                       error, context.cancelled)) {
         return false;
     }
 
@@ -252,6 +287,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     }
 
     report(7, 100, "导入完成：" + name);
+    finished = true;
     return true;
 }
 

@@ -27,6 +27,8 @@ inline constexpr const char* kImportParentMarker = ".lumivale-import-parent";
 inline constexpr const char* kUnusablePackNameMessage = "整合包名称无法用作文件夹名：";
 inline constexpr const char* kUnusableGameVersionMessage = "整合包的游戏版本无法用作文件夹名：";
 inline constexpr const char* kUnusableForgeVersionMessage = "整合包的 Forge 版本无法用作文件名：";
+// An import never writes into a version folder that is already there.
+inline constexpr const char* kVersionExistsMessage = "已存在同名版本，导入不会覆盖它（请先重命名或删除）：";
 
 // What the import needs from a pack, whichever kind it is.
 struct ModpackPlan {
@@ -54,6 +56,9 @@ struct ModpackImportContext {
     CancelCheck cancelled;               // may be empty
 };
 
+// Makes versions/<pack name> (refused when it exists) and fills it. On any failure, a cancel
+// included, what the import made goes again: the version folder, a game-version folder made for
+// the Forge installer, and legacy folders it moved are moved back.
 bool ImportModpack(const std::string& zipPath, const ModpackImportContext& context,
                    const ModpackProgress& progress, std::string& error, ModCounters& counters);
 

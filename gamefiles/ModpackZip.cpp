@@ -72,10 +72,6 @@ bool ExtractZipPrefix(const std::string& zipPath, const std::string& prefix,
         if (!entry || entry->isDirectory) continue;
         if (entry->name.size() <= prefix.size() || !entry->name.starts_with(prefix)) continue;
         const std::string rest = entry->name.substr(prefix.size());
-        if (rest.find("..") != std::string::npos) {
-            ConsoleLog("跳过可疑压缩包条目（含 ..）：" + entry->name);
-            continue;
-        }
         // Leading separators are dropped (a rooted rest is taken as relative); anything else
         // that could leave the folder is refused.
         const std::size_t first = rest.find_first_not_of("/\\");

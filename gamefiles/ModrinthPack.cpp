@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "DownloadEngine.h"
+#include "JsonDocument.h"
 #include "Log.h"
 #include "ModpackZip.h"
 #include "Paths.h"
@@ -32,7 +33,7 @@ std::string Lowercase(std::string text) {
 }  // namespace
 
 bool ParseModrinthIndex(const std::string& text, ModrinthIndex& index, std::string& error) {
-    const json document = json::parse(text, nullptr, false);
+    const json document = ParseJsonDocument(text);
     if (document.is_discarded()) {
         error = "modrinth.index.json 不是合法 JSON";
         return false;

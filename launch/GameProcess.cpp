@@ -82,6 +82,10 @@ struct GameProcess::Game {
     std::int64_t startMs = 0;
     SteadyClock::time_point steadyStart;
     std::function<void(const GameSession&)> onEnded;
+    std::function<std::string(const GameSession&)> explainCrash;
+    std::string gameDirectory;
+    std::string outputLog;
+    std::uint64_t outputStart = 0;
     std::unique_ptr<std::ofstream> log;  // written by the reader only
 
     // Guarded by GameProcess::mutex_.
@@ -197,10 +201,10 @@ bool GameProcess::StartGame(const std::shared_ptr<Attempt>& attempt, LaunchReque
     if (attempt->cancelled) return false;
 
     // The per-launch log, emptied at every start. Without it the game starts all the same.
-    auto log = std::make_unique<std::ofstream>(GetLogDir() / Utf8Path(kGameLogFileName),
-                                               std::ios::binary | std::ios::trunc);
+    const std::filesystem::path logPath = GetLogDir() / Utf8Path(kGameLogFileName);
+    auto log = std::make_unique<std::ofstream>(logPath, std::ios::binary | std::ios::trunc);
+    const std::string header = LogHeader(launchId, maskSecret(plan.commandLine, request.accessToken));
     if (*log) {
-        const std::string header = LogHeader(launchId, maskSecret(plan.commandLine, request.accessToken));
         log->write(header.data(), static_cast<std::streamsize>(header.size()));
         log->flush();
     }
@@ -245,6 +249,12 @@ bool GameProcess::StartGame(const std::shared_ptr<Attempt>& attempt, LaunchReque
     game->launchId = launchId;
     game->processId = game->child.Id();
     game->onEnded = steps.onGameEnded;
+    game->explainCrash = steps.explainCrash;
+    game->gameDirectory = plan.workingDirectory;
+    if (log) {
+        game->outputLog = PathUtf8(logPath);
+        game->outputStart = header.size();
+    }
     game->steadyStart = SteadyClock::now();
     game->startMs = WallClockMs();
     game_ = game;
@@ -298,7 +308,11 @@ void GameProcess::ReadOutput(const std::shared_ptr<Game>& game) {
     }
     game->log.reset();
     game->child.CloseOutput();
-    game->readerDone = true;
+    {
+        std::lock_guard lock(mutex_);
+        game->readerDone = true;
+    }
+    tickWake_.notify_all();  // the watcher may wait for the output before explaining a crash
 }
 
 void GameProcess::Watch(const std::shared_ptr<Game>& game) {
@@ -357,27 +371,47 @@ void GameProcess::Watch(const std::shared_ptr<Game>& game) {
     if (game->tick.joinable()) game->tick.join();
 
     if (announce) {
-        if (game->onEnded) {
-            GameSession session;
-            session.launchId = game->launchId;
-            session.processId = game->processId;
-            session.startMs = game->startMs;
-            session.endMs = WallClockMs();
-            session.abnormal = abnormal;
+        GameSession session;
+        session.launchId = game->launchId;
+        session.processId = game->processId;
+        session.startMs = game->startMs;
+        session.endMs = WallClockMs();
+        session.abnormal = abnormal;
+        session.exitCode = exitCode;
+        session.gameDirectory = game->gameDirectory;
+        session.outputLog = game->outputLog;
+        session.outputStart = game->outputStart;
+        const auto guarded = [](const char* what, const auto& call) {
             try {
-                game->onEnded(session);
+                call();
             } catch (const std::exception& error) {
-                ConsoleLog(std::string("游戏结束处理出错：") + error.what());
+                ConsoleLog(std::string(what) + error.what());
             } catch (...) {
-                ConsoleLog("游戏结束处理出错");
+                ConsoleLog(what);
             }
-        }
+        };
+        if (game->onEnded) guarded("游戏结束处理出错：", [&] { game->onEnded(session); });
         if (abnormal) {
-            std::lock_guard lock(mutex_);
-            if (!shuttingDown_) events_.Post(GameErrorEvent(kAbnormalExitMessage));
+            {
+                std::lock_guard lock(mutex_);
+                if (!shuttingDown_) events_.Post(GameErrorEvent(kAbnormalExitMessage));
+            }
+            if (game->explainCrash) guarded("崩溃分析出错：", [&] { ExplainCrash(game, session); });
         }
     }
     game->watcherDone = true;
+}
+
+void GameProcess::ExplainCrash(const std::shared_ptr<Game>& game, const GameSession& session) {
+    {
+        // The last of the output may still be on its way to the log.
+        std::unique_lock lock(mutex_);
+        tickWake_.wait_for(lock, kOutputDrainWait, [&] { return game->readerDone.load() || shuttingDown_; });
+        if (shuttingDown_) return;
+    }
+    const std::string event = game->explainCrash(session);
+    std::lock_guard lock(mutex_);
+    if (!event.empty() && !shuttingDown_) events_.Post(event);
 }
 
 void GameProcess::Tick(const std::shared_ptr<Game>& game) {

@@ -8,15 +8,16 @@
 //   {"type":"launch:step","text":"正在校验游戏文件…"}, {"type":"install:start"},
 //   {"type":"install:progress","pct":N,"msg":"…"}, {"type":"launch:step","text":"正在启动 Minecraft 客户端…"},
 //   {"type":"game:started"}, {"type":"game:tick","ms":N}, {"type":"game:stopped"},
-//   {"type":"game:error","reason":"…"}.
+//   {"type":"game:error","reason":"…"}, then the explanation of an abnormal end ("game:crash").
 // A launch that fails before the game exists sends one "game:error" and no "game:stopped"; a game
 // that ends sends "game:stopped", then "game:error" when it ended abnormally (not stopped, exit
-// code not 0).
+// code not 0), then what LaunchSteps::explainCrash made of it.
 //
 // Threads: one launch thread per launch, and per game an output reader, a watcher and a tick
 // thread. Every one of them is joined by this object (at the latest by Shutdown), so none of them
 // outlives the callbacks it was given.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -54,7 +55,14 @@ struct GameSession {
     std::int64_t startMs = 0;  // wall clock, milliseconds since 1970, when the process started
     std::int64_t endMs = 0;    // the same clock when its end was seen
     bool abnormal = false;     // not stopped by the launcher, and the exit code was not 0
+    int exitCode = 0;
+    std::string gameDirectory;      // where the game ran: its logs and crash reports are there
+    std::string outputLog;          // the per-launch log holding the captured output; empty: none
+    std::uint64_t outputStart = 0;  // bytes of the launcher's own header at its start
 };
+
+// How long an ended game's output may take to reach the log before the crash is explained.
+inline constexpr std::chrono::seconds kOutputDrainWait{5};
 
 // What a launch needs from outside this runner. Every callback runs on the launch thread, except
 // onGameEnded (watcher thread). None of them may wait for the UI thread.
@@ -70,6 +78,9 @@ struct LaunchSteps {
     // "game:error": the place for the play-time upload. Not called when the launcher shuts down
     // while the game still runs.
     std::function<void(const GameSession& session)> onGameEnded;
+    // Called after the abnormal-end "game:error" (watcher thread), once the game's output is in
+    // the log: returns the event that explains the end, sent unless the launcher is closing.
+    std::function<std::string(const GameSession& session)> explainCrash;
 };
 
 // Texts of the events above, exactly as sent.
@@ -134,6 +145,8 @@ private:
     void ReadOutput(const std::shared_ptr<Game>& game);
     void Watch(const std::shared_ptr<Game>& game);
     void Tick(const std::shared_ptr<Game>& game);
+    // Waits (bounded) for the game's output, then sends what explainCrash makes of the end.
+    void ExplainCrash(const std::shared_ptr<Game>& game, const GameSession& session);
     // Sends an event of a launch attempt unless it was cancelled meanwhile. Takes the lock.
     void PostForAttempt(const Attempt& attempt, const std::string& json);
     // A launch ended before its game existed: "game:error" and the running flag cleared.

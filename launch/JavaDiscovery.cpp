@@ -189,9 +189,9 @@ std::vector<JavaInstall> scanJava(const std::vector<JavaInstall>& current) {
     return scanJava(current, DefaultJavaSearch());
 }
 
-bool fillSelectedJava(std::string& selectedJava, const std::vector<JavaInstall>& list) {
-    if (list.empty() || !selectedJava.empty()) return false;
-    selectedJava = list.front().exe;
+bool fillSelectedJava(std::string& selectedJava, const std::vector<JavaInstall>&) {
+    if (!selectedJava.empty()) return false;
+    selectedJava = "auto";
     return true;
 }
 

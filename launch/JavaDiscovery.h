@@ -58,7 +58,8 @@ std::vector<JavaInstall> scanJava(const std::vector<JavaInstall>& current, const
 // The same over this machine's JAVA_HOME, install folders and PATH.
 std::vector<JavaInstall> scanJava(const std::vector<JavaInstall>& current);
 
-// After a scan: an empty `selectedJava` becomes the first entry's path. True when it changed.
+// At start: an empty `selectedJava` becomes "auto", which the page shows for it (never a fixed
+// path the page does not show). True when it changed.
 bool fillSelectedJava(std::string& selectedJava, const std::vector<JavaInstall>& list);
 
 // Start-up check of a saved list: rediscover when it is empty, or when any name is shorter than

@@ -1,11 +1,11 @@
 #include "LaunchCommand.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <system_error>
 
+#include "Files.h"
 #include "LaunchFiles.h"
 #include "Log.h"
 #include "Paths.h"
@@ -38,15 +38,16 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
     return out;
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool AnyStartsWith(const std::vector<std::string>& list, std::string_view prefix) {
     return std::any_of(list.begin(), list.end(),
                        [&](const std::string& item) { return item.starts_with(prefix); });
+}
+
+std::string CommandLine(const std::vector<std::string>& args) {
+    std::vector<std::string> quoted;
+    quoted.reserve(args.size());
+    for (const auto& argument : args) quoted.push_back(quoteArgument(argument));
+    return Join(quoted, " ");
 }
 
 // The jvm or game list of the manifest's "arguments" object; empty when there is none.
@@ -65,17 +66,20 @@ std::string StringOr(const VersionManifest& manifest, const char* key, const std
     return value != manifest.end() && value->is_string() ? value->get<std::string>() : fallback;
 }
 
-// Extracts every natives jar of this system found below the libraries folder; true when at least
-// one was found, whether or not its extraction wrote anything.
-bool ExtractAllNatives(const std::string& gameRoot, const std::string& nativesFolder) {
-    std::vector<std::string> jars;
-    scanJars(PathUtf8(Utf8Path(gameRoot) / "libraries"), jars);
+// Extracts the natives jars of this version that are on disk; true when there is at least one,
+// whether or not its extraction wrote anything.
+bool ExtractVersionNatives(const VersionManifest& manifest, const std::string& gameRoot,
+                           const std::string& nativesFolder) {
     bool found = false;
     int written = 0;
-    for (const auto& jar : jars) {
-        if (Lower(jar).find(platform_constants::kNativesClassifier) == std::string::npos) continue;
+    for (const NativeArchive& archive : nativeArchives(manifest)) {
+        fs::path relative = Utf8Path(archive.path);
+        if (relative.has_root_path()) relative = relative.relative_path();
+        const fs::path jar = Utf8Path(gameRoot) / "libraries" / relative;
+        std::error_code ignored;
+        if (!fs::is_regular_file(jar, ignored)) continue;
         found = true;
-        written += extractNatives(jar, nativesFolder);
+        written += extractNatives(PathUtf8(jar), nativesFolder, archive.exclude);
     }
     if (found) ConsoleLog("natives: " + std::to_string(written) + " 个文件 -> " + nativesFolder);
     return found;
@@ -111,22 +115,28 @@ void Build(const LaunchRequest& request, LaunchPlan& plan) {
         fs::create_directories(gameDirectory / "natives_cache", ignored);
         fs::create_directories(nativesPath, ignored);
     }
-    const bool nativesPresent = ExtractAllNatives(request.gameRoot, nativesFolder);
+    const bool nativesPresent = ExtractVersionNatives(manifest, request.gameRoot, nativesFolder);
 
-    // 5. Placeholders.
+    // 5. Placeholders. Old games read the session as "token:<access token>:<uuid>", their
+    // properties as JSON and their assets by name.
     const fs::path gameRoot = Utf8Path(request.gameRoot);
+    const std::string assetIndex = StringOr(manifest, "assets", request.coreId);
+    const std::string session =
+        request.accessToken.empty() ? std::string() : "token:" + request.accessToken + ":" + request.playerUuid;
     const PlaceholderTable table{
         {"auth_player_name", request.playerName},
         {"auth_uuid", request.playerUuid},
         {"auth_access_token", request.accessToken},
-        {"auth_session", request.accessToken},
+        {"auth_session", session},
+        {"user_properties", "{}"},
+        {"game_assets", prepareGameAssets(request.gameRoot, request.gameDirectory, assetIndex)},
         {"auth_xuid", request.playerUuid},
         {"user_type", "mojang"},
         {"version_name", request.coreId},
         {"version_type", StringOr(manifest, "type", "release")},
         {"game_directory", request.gameDirectory},
         {"assets_root", PathUtf8(gameRoot / "assets")},
-        {"assets_index_name", StringOr(manifest, "assets", request.coreId)},
+        {"assets_index_name", assetIndex},
         {"natives_directory", nativesFolder},
         {"launcher_name", "LumivaleLauncher"},
         {"launcher_version", "1.0"},
@@ -159,9 +169,15 @@ void Build(const LaunchRequest& request, LaunchPlan& plan) {
     args.push_back(request.javaPath);
     if (!request.launchId.empty()) args.push_back("-Dlumivale.launch.id=" + request.launchId);
 
+    const std::size_t firstJvmArgument = args.size();
     if (!request.authRoot.empty()) {
-        const std::string agentJar = PathUtf8(gameDirectory / kAgentJarName);
-        if (writeAgentJar(IDR_AGENT_JAR, agentJar)) {
+        // The agent the program carries is written beside the game; a build without one uses
+        // the one fetched for this launch.
+        std::string agentJar = PathUtf8(gameDirectory / kAgentJarName);
+        if (GetResource(IDR_AGENT_JAR).empty() || !writeAgentJar(IDR_AGENT_JAR, agentJar)) {
+            agentJar = request.agentJar;
+        }
+        if (!agentJar.empty()) {
             args.push_back("-javaagent:" + agentJar + "=" + authServerPart(request.authRoot));
         } else {
             ConsoleLog(kAgentExtractFailedMessage);
@@ -201,6 +217,7 @@ void Build(const LaunchRequest& request, LaunchPlan& plan) {
         args.push_back(classpath);
     }
 
+    const std::size_t mainClassIndex = args.size();
     args.push_back(mainClass);
     args.insert(args.end(), game.begin(), game.end());
 
@@ -214,12 +231,27 @@ void Build(const LaunchRequest& request, LaunchPlan& plan) {
         args.push_back(std::to_string(port));
     }
 
-    // 9. Empty arguments would vanish from the text form; drop them from both.
-    std::erase_if(args, [](const std::string& a) { return a.empty(); });
-    std::vector<std::string> quoted;
-    quoted.reserve(args.size());
-    for (const auto& argument : args) quoted.push_back(quoteArgument(argument));
-    plan.commandLine = Join(quoted, " ");
+    // 9. The command line; past the system's limit the JVM arguments go to an argument file.
+    plan.commandLine = CommandLine(args);
+    if (exceedsCommandLimit(args, plan.commandLine)) {
+        if (request.javaMajor == 8) {
+            plan.error = kCommandTooLongForJava8Message;
+            return;
+        }
+        const std::vector<std::string> jvmPart(args.begin() + static_cast<std::ptrdiff_t>(firstJvmArgument),
+                                               args.begin() + static_cast<std::ptrdiff_t>(mainClassIndex));
+        const fs::path file = gameDirectory / kArgumentFileName;
+        std::error_code ignored;
+        fs::create_directories(gameDirectory, ignored);
+        if (!WriteFileAtomically(file, argumentFileText(jvmPart))) {
+            plan.error = "无法写入参数文件：" + PathUtf8(file);
+            return;
+        }
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(firstJvmArgument),
+                   args.begin() + static_cast<std::ptrdiff_t>(mainClassIndex));
+        args.insert(args.begin() + static_cast<std::ptrdiff_t>(firstJvmArgument), "@" + PathUtf8(file));
+        plan.commandLine = CommandLine(args);
+    }
     plan.arguments = std::move(args);
     plan.success = true;
 }
@@ -277,6 +309,7 @@ std::string substitutePlaceholders(const std::string& text, const PlaceholderTab
 }
 
 std::string quoteArgument(const std::string& text) {
+    if (text.empty()) return "\"\"";
     if (text.find_first_of(" \t") == std::string::npos) return text;
     std::string out = "\"";
     for (const char c : text) {
@@ -285,6 +318,29 @@ std::string quoteArgument(const std::string& text) {
     }
     out += '"';
     return out;
+}
+
+bool exceedsCommandLimit(const std::vector<std::string>& arguments, const std::string& commandLine) {
+    // UTF-8 bytes are never fewer than the UTF-16 units Windows counts: the test errs on the safe side.
+    if (platform_constants::kLongestCommandLine > 0 && commandLine.size() > platform_constants::kLongestCommandLine) {
+        return true;
+    }
+    return std::any_of(arguments.begin(), arguments.end(), [](const std::string& argument) {
+        return argument.size() > platform_constants::kLongestArgument;
+    });
+}
+
+std::string argumentFileText(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const auto& argument : arguments) {
+        text += '"';
+        for (const char c : argument) {
+            if (c == '\\' || c == '"') text += '\\';
+            text += c;
+        }
+        text += "\"\n";
+    }
+    return text;
 }
 
 std::string authServerPart(const std::string& authRoot) {

@@ -1,9 +1,13 @@
 #include "LaunchFiles.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "Files.h"
+#include "JsonDocument.h"
 #include "Paths.h"
 #include "Process.h"
 #include "Resources.h"
@@ -41,7 +45,8 @@ std::optional<std::filesystem::path> TargetInside(const std::filesystem::path& f
 
 }  // namespace
 
-int extractNatives(const std::string& jarPath, const std::string& nativesFolder) {
+int extractNatives(const std::string& jarPath, const std::string& nativesFolder,
+                   const std::vector<std::string>& exclude) {
     const auto archive = ZipArchive::Open(Utf8Path(jarPath));
     if (!archive) return 0;
     const auto folder = Utf8Path(nativesFolder);
@@ -50,6 +55,10 @@ int extractNatives(const std::string& jarPath, const std::string& nativesFolder)
         const auto entry = archive->At(i);
         if (!entry || entry->isDirectory) continue;
         if (entry->name.starts_with("META-INF/")) continue;
+        if (std::any_of(exclude.begin(), exclude.end(),
+                        [&](const std::string& prefix) { return entry->name.starts_with(prefix); })) {
+            continue;
+        }
         if (!IsNativeLibrary(entry->name)) continue;
         const auto target = TargetInside(folder, entry->name);
         if (!target) continue;
@@ -58,6 +67,49 @@ int extractNatives(const std::string& jarPath, const std::string& nativesFolder)
         if (archive->ExtractTo(i, *target)) ++written;
     }
     return written;
+}
+
+std::string prepareGameAssets(const std::string& gameRoot, const std::string& gameDirectory,
+                              const std::string& indexId) {
+    namespace fs = std::filesystem;
+    const fs::path assets = Utf8Path(gameRoot) / "assets";
+    std::string text;
+    nlohmann::json index;
+    if (!indexId.empty() && indexId.find_first_of("/\\") == std::string::npos && indexId != ".." &&
+        ReadWholeFile(assets / "indexes" / Utf8Path(indexId + ".json"), text)) {
+        index = ParseJsonDocument(text);
+    }
+    const auto flag = [&index](const char* key) {
+        const auto found = index.is_object() ? index.find(key) : index.end();
+        return index.is_object() && found != index.end() && found->is_boolean() && found->get<bool>();
+    };
+    const auto objects = index.is_object() ? index.find("objects") : index.end();
+    fs::path folder;
+    if (flag("map_to_resources")) {
+        folder = Utf8Path(gameDirectory) / "resources";
+    } else if (flag("virtual")) {
+        folder = assets / "virtual" / Utf8Path(indexId);
+    } else {
+        return PathUtf8(assets);
+    }
+    if (objects != index.end() && objects->is_object()) {
+        for (const auto& [name, object] : objects->items()) {
+            const auto hash = object.is_object() ? object.find("hash") : object.end();
+            if (!object.is_object() || hash == object.end() || !hash->is_string()) continue;
+            const std::string sha1 = hash->get<std::string>();
+            const auto target = TargetInside(folder, name);
+            if (sha1.size() < 2 || sha1.find_first_of("/\\.") != std::string::npos || !target) continue;
+            const fs::path source = assets / "objects" / sha1.substr(0, 2) / sha1;
+            std::error_code error;
+            const auto size = fs::file_size(source, error);
+            if (error) continue;  // not downloaded: the game goes without it
+            std::error_code ignored;
+            if (fs::file_size(*target, ignored) == size && !ignored) continue;
+            fs::create_directories(target->parent_path(), ignored);
+            fs::copy_file(source, *target, fs::copy_options::overwrite_existing, ignored);
+        }
+    }
+    return PathUtf8(folder);
 }
 
 bool writeAgentJar(int resourceId, const std::string& targetPath) {

@@ -4,9 +4,11 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <system_error>
 
 #include "Files.h"
+#include "JsonDocument.h"
 #include "Paths.h"
 #include "Platform.h"
 
@@ -117,12 +119,120 @@ struct ChosenLibrary {
     std::string version;
 };
 
+bool IsPlainPart(std::string_view part) {
+    return !part.empty() && part != "." && part != ".." &&
+           part.find_first_of("/\\:") == std::string_view::npos;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) return parts;
+        start = end + 1;
+    }
+}
+
+// The library's name read as coordinates, when it is a string that reads.
+std::optional<LibraryName> NameOf(const json& library) {
+    const std::string* name = StringMember(library, "name");
+    return name ? parseLibraryName(*name) : std::nullopt;
+}
+
+// "${arch}" in a natives classifier is the width of this process, as the game's own launcher did.
+std::string WithArch(std::string classifier) {
+    const std::string bits = sizeof(void*) == 8 ? "64" : "32";
+    for (auto at = classifier.find("${arch}"); at != std::string::npos; at = classifier.find("${arch}")) {
+        classifier.replace(at, 7, bits);
+    }
+    return classifier;
+}
+
+// The old-form natives classifier of this system, when the library declares one.
+std::optional<std::string> NativesClassifier(const json& library) {
+    const json* natives = ObjectMember(library, "natives");
+    const std::string* classifier = natives ? StringMember(*natives, platform_constants::kOsName) : nullptr;
+    if (!classifier) return std::nullopt;
+    return WithArch(*classifier);
+}
+
+// A download entry ({path, url, sha1, size}); the path falls back to `derivedPath`.
+LibraryFile FileOf(const json& entry, const std::string& derivedPath) {
+    LibraryFile file;
+    const std::string* path = StringMember(entry, "path");
+    file.path = path ? *path : derivedPath;
+    if (const std::string* url = StringMember(entry, "url")) file.url = *url;
+    if (const std::string* sha1 = StringMember(entry, "sha1")) file.sha1 = *sha1;
+    if (const json* size = Member(entry, "size"); size && size->is_number_integer()) {
+        file.size = size->get<std::int64_t>();
+    }
+    return file;
+}
+
+// The base a library named by coordinates is fetched from: its own `url`, else `defaultBase`.
+std::string BaseOf(const json& library, const std::string& defaultBase) {
+    const std::string* url = StringMember(library, "url");
+    std::string base = url && !url->empty() ? *url : defaultBase;
+    if (!base.empty() && base.back() != '/') base += '/';
+    return base;
+}
+
+// The old-form natives jar of this system (natives.<os name>): its downloads.classifiers entry, or
+// the path its name with that classifier gives, fetched from the library's base.
+std::optional<LibraryFile> OldFormNatives(const json& library, const std::string& defaultBase) {
+    const auto classifier = NativesClassifier(library);
+    if (!classifier) return std::nullopt;
+    std::string derived;
+    if (auto name = NameOf(library)) {
+        name->classifier = *classifier;
+        derived = libraryPath(*name);
+    }
+    const json* downloads = ObjectMember(library, "downloads");
+    const json* classifiers = downloads ? ObjectMember(*downloads, "classifiers") : nullptr;
+    const json* entry = classifiers ? ObjectMember(*classifiers, classifier->c_str()) : nullptr;
+    LibraryFile file = entry ? FileOf(*entry, derived) : LibraryFile{derived, {}, {}, -1};
+    if (!entry) file.url = BaseOf(library, defaultBase) + derived;
+    if (file.path.empty()) return std::nullopt;
+    return file;
+}
+
 }  // namespace
+
+std::optional<LibraryName> parseLibraryName(std::string_view text) {
+    LibraryName name;
+    if (const auto at = text.rfind('@'); at != std::string_view::npos) {
+        name.extension = std::string(text.substr(at + 1));
+        text = text.substr(0, at);
+        if (!IsPlainPart(name.extension)) return std::nullopt;
+    }
+    const std::vector<std::string_view> parts = Split(text, ':');
+    if (parts.size() < 3 || parts.size() > 4) return std::nullopt;
+    for (const std::string_view folder : Split(parts[0], '.')) {
+        if (!IsPlainPart(folder)) return std::nullopt;
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        if (!IsPlainPart(parts[i])) return std::nullopt;
+    }
+    name.group = std::string(parts[0]);
+    name.artifact = std::string(parts[1]);
+    name.version = std::string(parts[2]);
+    if (parts.size() == 4) name.classifier = std::string(parts[3]);
+    return name;
+}
+
+std::string libraryPath(const LibraryName& name) {
+    std::string group = name.group;
+    std::replace(group.begin(), group.end(), '.', '/');
+    std::string path = group + "/" + name.artifact + "/" + name.version + "/" + name.artifact + "-" + name.version;
+    if (!name.classifier.empty()) path += "-" + name.classifier;
+    return path + "." + name.extension;
+}
 
 json loadJsonFile(const std::string& path) {
     std::string bytes;
     if (!ReadWholeFile(Utf8Path(path), bytes)) return nullptr;
-    json parsed = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    json parsed = ParseJsonDocument(bytes);
     if (parsed.is_discarded()) return nullptr;
     return parsed;
 }
@@ -240,6 +350,18 @@ int compareLibraryVersions(const std::string& a, const std::string& b) {
     return 0;
 }
 
+std::string classpathArtifactPath(const json& library) {
+    const json* downloads = ObjectMember(library, "downloads");
+    const json* artifact = downloads ? ObjectMember(*downloads, "artifact") : nullptr;
+    if (artifact) {
+        if (const std::string* path = StringMember(*artifact, "path")) return *path;
+    } else if (Member(library, "natives")) {
+        return {};  // a natives jar only
+    }
+    const auto name = NameOf(library);
+    return name ? libraryPath(*name) : std::string();
+}
+
 void collectClasspathLibraries(const VersionManifest& manifest, const std::string& gameRoot,
                                std::vector<std::string>& out) {
     const json* libraries = Member(manifest, "libraries");
@@ -250,28 +372,12 @@ void collectClasspathLibraries(const VersionManifest& manifest, const std::strin
     for (const auto& library : *libraries) {
         if (!library.is_object()) continue;
         if (const json* rules = Member(library, "rules"); rules && !evaluateRules(*rules)) continue;
-        const json* downloads = ObjectMember(library, "downloads");
-        const json* artifact = downloads ? ObjectMember(*downloads, "artifact") : nullptr;
-        const std::string* artifactPath = artifact ? StringMember(*artifact, "path") : nullptr;
-        if (!artifactPath) continue;
+        const std::string artifactPath = classpathArtifactPath(library);
+        const auto name = NameOf(library);
+        if (artifactPath.empty() || !name) continue;
 
-        const std::string* namePtr = StringMember(library, "name");
-        const std::string name = namePtr ? *namePtr : std::string();
-        const auto firstColon = name.find(':');
-        if (firstColon == std::string::npos) continue;
-        const auto secondColon = name.find(':', firstColon + 1);
-        if (secondColon == std::string::npos) continue;
-        const std::string group = name.substr(0, firstColon);
-        const std::string artifactId = name.substr(firstColon + 1, secondColon - firstColon - 1);
-        std::string version = name.substr(secondColon + 1);
-        std::string classifier;
-        if (const auto third = version.find(':'); third != std::string::npos) {
-            classifier = version.substr(third + 1);
-            version.resize(third);
-        }
-
-        const std::string key = group + ":" + artifactId + ":" + classifier;
-        ChosenLibrary candidate{PathUtf8(Below(libraryFolder, *artifactPath)), version};
+        const std::string key = name->group + ":" + name->artifact + ":" + name->classifier;
+        ChosenLibrary candidate{PathUtf8(Below(libraryFolder, artifactPath)), name->version};
         const auto found = table.find(key);
         if (found == table.end()) {
             table.emplace(key, std::move(candidate));
@@ -316,36 +422,70 @@ void scanJars(const std::string& folder, std::vector<std::string>& out) {
     ScanFolder(Utf8Path(folder), out);
 }
 
-bool selectLibraryDownload(const json& library, std::string& url, std::string& path) {
-    if (!libraryAllowed(library)) return false;
-    const json* downloads = ObjectMember(library, "downloads");
-
-    if (const json* natives = ObjectMember(library, "natives")) {
-        const std::string* classifier = StringMember(*natives, platform_constants::kOsName);
-        const json* classifiers = downloads ? ObjectMember(*downloads, "classifiers") : nullptr;
-        if (classifier && classifiers) {
-            if (const json* entry = Member(*classifiers, classifier->c_str())) {
-                const std::string* entryUrl = StringMember(*entry, "url");
-                const std::string* entryPath = StringMember(*entry, "path");
-                if (entryUrl && entryPath) {
-                    url = *entryUrl;
-                    path = *entryPath;
-                    return true;
+std::vector<NativeArchive> nativeArchives(const VersionManifest& manifest) {
+    std::vector<NativeArchive> out;
+    const json* libraries = Member(manifest, "libraries");
+    if (!libraries || !libraries->is_array()) return out;
+    for (const auto& library : *libraries) {
+        if (!library.is_object() || !libraryAllowed(library)) continue;
+        NativeArchive archive;
+        if (const auto natives = OldFormNatives(library, {})) {
+            archive.path = natives->path;
+            const json* extract = ObjectMember(library, "extract");
+            if (const json* list = extract ? Member(*extract, "exclude") : nullptr; list && list->is_array()) {
+                for (const auto& prefix : *list) {
+                    if (prefix.is_string()) archive.exclude.push_back(prefix.get<std::string>());
                 }
             }
+        } else if (const auto name = NameOf(library); name && name->classifier == platform_constants::kNativesClassifier) {
+            archive.path = classpathArtifactPath(library);
         }
+        const bool seen = std::any_of(out.begin(), out.end(), [&](const NativeArchive& a) { return a.path == archive.path; });
+        if (!archive.path.empty() && !seen) out.push_back(std::move(archive));
     }
+    return out;
+}
 
-    if (const json* artifact = downloads ? Member(*downloads, "artifact") : nullptr) {
-        const std::string* artifactUrl = StringMember(*artifact, "url");
-        const std::string* artifactPath = StringMember(*artifact, "path");
-        if (artifactUrl && artifactPath) {
-            url = *artifactUrl;
-            path = *artifactPath;
-            return true;
-        }
+std::vector<LibraryFile> libraryFiles(const json& library, const std::string& defaultBase) {
+    std::vector<LibraryFile> files;
+    if (!library.is_object() || !libraryAllowed(library)) return files;
+    const json* downloads = ObjectMember(library, "downloads");
+    const std::string jar = classpathArtifactPath(library);
+    if (const json* artifact = downloads ? ObjectMember(*downloads, "artifact") : nullptr) {
+        LibraryFile file = FileOf(*artifact, jar);
+        if (!StringMember(*artifact, "url")) file.url = BaseOf(library, defaultBase) + file.path;
+        if (!file.path.empty()) files.push_back(std::move(file));
+    } else if (!jar.empty()) {
+        files.push_back({jar, BaseOf(library, defaultBase) + jar, {}, -1});
     }
-    return false;
+    if (auto natives = OldFormNatives(library, defaultBase)) files.push_back(std::move(*natives));
+    return files;
+}
+
+std::vector<json> loadVersionChain(const std::string& gameRoot, const std::string& id, bool& complete) {
+    std::vector<json> chain;
+    complete = false;
+    json current = loadJsonFile(versionJsonPath(gameRoot, id));
+    if (!current.is_object()) return chain;
+    chain.push_back(std::move(current));
+    for (int depth = 0; depth < kMaxParentJars; ++depth) {
+        const std::string* parent = StringMember(chain.back(), "inheritsFrom");
+        if (!parent) break;
+        json next = loadJsonFile(versionJsonPath(gameRoot, *parent));
+        if (!next.is_object()) return chain;
+        chain.push_back(std::move(next));
+    }
+    complete = true;
+    return chain;
+}
+
+int declaredJavaMajor(const std::vector<json>& chain) {
+    for (const json& version : chain) {
+        const json* java = ObjectMember(version, "javaVersion");
+        const json* major = java ? Member(*java, "majorVersion") : nullptr;
+        if (major && major->is_number_integer() && major->get<int>() > 0) return major->get<int>();
+    }
+    return 0;
 }
 
 }  // namespace lumivale

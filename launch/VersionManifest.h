@@ -6,8 +6,11 @@
 // the running system's name (platform_constants::kOsName); a rule that carries "features" never
 // applies. A rule whose "action" is not a string makes the JSON library throw its type error
 // (nlohmann::json::type_error) from evaluateRules, libraryAllowed, evaluateArgumentList,
-// collectClasspathLibraries and selectLibraryDownload; callers decide how that ends.
+// collectClasspathLibraries, nativeArchives and libraryFiles; callers decide how that ends.
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +24,22 @@ using VersionManifest = nlohmann::json;
 // Messages shown to the player.
 inline constexpr const char* kVersionJsonMissingMessage = "未找到版本 JSON：";
 inline constexpr const char* kMainClassMissingMessage = "版本 JSON 缺少 mainClass";
+
+// A library's Maven coordinates, "group:artifact:version[:classifier][@extension]".
+struct LibraryName {
+    std::string group;
+    std::string artifact;
+    std::string version;
+    std::string classifier;         // empty when the name has three parts
+    std::string extension = "jar";  // from "@extension"
+};
+
+// Nothing for a name of fewer than three parts, an empty part, or a part that would name another
+// folder ("/", "\\", "..").
+std::optional<LibraryName> parseLibraryName(std::string_view name);
+
+// <group with "." as folders>/<artifact>/<version>/<artifact>-<version>[-<classifier>].<extension>
+std::string libraryPath(const LibraryName& name);
 
 // The whole file parsed as strict JSON (no comments). A missing or unreadable file or a parse
 // error gives null; never throws.
@@ -53,6 +72,11 @@ std::vector<std::string> evaluateArgumentList(const nlohmann::json& arguments);
 // part reads as "0".
 int compareLibraryVersions(const std::string& a, const std::string& b);
 
+// The jar of a library on the class path, relative to libraries/: downloads.artifact.path, else
+// the path its name gives (libraries named only by coordinates, or whose artifact has no path).
+// Empty for an entry that carries only natives, and for a name that cannot be read.
+std::string classpathArtifactPath(const nlohmann::json& library);
+
 // Appends the jars of the class-path libraries that exist on disk, ordered by their key
 // group:artifact:classifier; of two entries with one key the strictly newer version wins, on a
 // tie the first one seen stays.
@@ -82,9 +106,38 @@ std::vector<std::string> buildClasspathEntries(const VersionManifest& manifest,
 // system; symbolic links to folders are not followed.
 void scanJars(const std::string& folder, std::vector<std::string>& out);
 
-// For download completion: the natives classifier of this system (natives.<os name>) from
-// downloads.classifiers, else downloads.artifact; false when the library is not allowed here or
-// has neither entry with both url and path.
-bool selectLibraryDownload(const nlohmann::json& library, std::string& url, std::string& path);
+// One natives jar of the launched version and the entry-name prefixes not to extract from it.
+struct NativeArchive {
+    std::string path;  // relative to libraries/
+    std::vector<std::string> exclude;
+};
+
+// The natives jars of this version's own libraries that apply here, each once, in library order:
+// the old form (natives.<os name> with "${arch}" read as this process's bits, found in
+// downloads.classifiers or by name, extract.exclude honoured) and the newer form (a library whose
+// classifier is this system's natives classifier).
+std::vector<NativeArchive> nativeArchives(const VersionManifest& manifest);
+
+// A file a library needs here, for download completion.
+struct LibraryFile {
+    std::string path;        // relative to libraries/
+    std::string url;         // empty when the JSON names none (provided by an installer)
+    std::string sha1;        // empty when not declared
+    std::int64_t size = -1;  // negative when not declared
+};
+
+// What a library needs on this system: its class-path jar (downloads.artifact, or for a library
+// named only by coordinates its `url` base, else `defaultBase`, followed by the path its name
+// gives) and its natives jar of the old form. Nothing when its rules exclude it here.
+std::vector<LibraryFile> libraryFiles(const nlohmann::json& library, const std::string& defaultBase);
+
+// The version JSON of core `id` followed by the JSON of each parent inheritsFrom names, at most
+// kMaxParentJars parents. `complete` is false when the core's or a named parent's JSON cannot be
+// loaded (the chain then ends before it).
+std::vector<nlohmann::json> loadVersionChain(const std::string& gameRoot, const std::string& id,
+                                             bool& complete);
+
+// javaVersion.majorVersion of the first JSON of the chain that declares one; 0 when none does.
+int declaredJavaMajor(const std::vector<nlohmann::json>& chain);
 
 }  // namespace lumivale

@@ -11,9 +11,8 @@ namespace lumivale {
 enum class FileAccess { Shared, OwnerOnly };
 
 // A file written piece by piece to target + ".tmp" and moved over `target` by Commit, after it
-// was flushed to disk. Destroyed without a Commit (a failed write, a refused entry), the
-// temporary file is removed and the target stays as it was; a failed move leaves the .tmp file
-// behind. OwnerOnly files are made readable by the user alone (mode 0600 on Linux, a DACL that
+// was flushed to disk. Destroyed without a Commit (a failed write, a refused entry) or after a
+// failed one, the temporary file is removed and the target stays as it was. OwnerOnly files are made readable by the user alone (mode 0600 on Linux, a DACL that
 // names only the user on Windows), also when an old .tmp file is reused.
 class AtomicFile {
 public:

@@ -28,6 +28,17 @@ struct HttpHeader {
     std::string value;
 };
 
+// A header that can be sent as it is: a name of visible characters without ':', and a value
+// without line breaks or NUL, which could otherwise smuggle further headers into the request.
+// A request with any other header is refused (HttpFailure::BadRequest) before anything is sent.
+inline bool IsSendableHeader(const HttpHeader& header) {
+    if (header.name.empty()) return false;
+    for (const char c : header.name) {
+        if (c <= ' ' || c == ':' || c == 0x7F) return false;
+    }
+    return header.value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
 struct HttpRequest {
     std::string method = "GET";
     std::string url;                  // "http://" or "https://" only

@@ -27,6 +27,10 @@ std::filesystem::path TempFolder();
 // on Windows %LOCALAPPDATA% (or %USERPROFILE%\AppData\Local) + "\LumivaleLauncher".
 std::filesystem::path UserDataFolder();
 
+// Per-user cache folder of the launcher (the web views' data): $XDG_CACHE_HOME (or ~/.cache)
+// + "/LumivaleLauncher"; on Windows UserDataFolder() + "\Cache".
+std::filesystem::path UserCacheFolder();
+
 // An environment variable, or nothing when it is unset or empty.
 std::optional<std::string> EnvironmentValue(const char* name);
 

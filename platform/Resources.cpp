@@ -10,6 +10,8 @@ extern const unsigned char lumivale_res_logo_png_data[];
 extern const std::size_t lumivale_res_logo_png_size;
 extern const unsigned char lumivale_res_agent_jar_data[];
 extern const std::size_t lumivale_res_agent_jar_size;
+extern const unsigned char lumivale_res_crash_rules_data[];
+extern const std::size_t lumivale_res_crash_rules_size;
 
 namespace lumivale {
 
@@ -23,6 +25,8 @@ std::span<const std::uint8_t> GetResource(int id) {
             return {lumivale_res_logo_png_data, lumivale_res_logo_png_size};
         case IDR_AGENT_JAR:
             return {lumivale_res_agent_jar_data, lumivale_res_agent_jar_size};
+        case IDR_CRASH_RULES:
+            return {lumivale_res_crash_rules_data, lumivale_res_crash_rules_size};
         default:
             return {};
     }

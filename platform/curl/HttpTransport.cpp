@@ -244,6 +244,7 @@ bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer, Heade
         ok = headers.Add("Expect:") && ok;  // no 100-continue round trip
     }
     for (const HttpHeader& header : request.headers) {
+        if (!IsSendableHeader(header)) return false;
         // curl drops "Name: " with nothing after it; "Name;" sends the header with an empty value.
         ok = headers.Add(header.value.empty() ? header.name + ";" : header.name + ": " + header.value) && ok;
     }

@@ -60,7 +60,7 @@ void GtkAuthPanel::Build(GtkWindow* owner) {
                      this);
 
     WebKitViewConfig config;
-    config.dataFolder = TempFolder() / "LumivaleWebView2Auth";
+    config.dataFolder = UserCacheFolder() / "WebViewAuth";
     config.log = log_;
     // Every address goes to the owner; the launcher's own scheme is never loaded here.
     config.shouldCancel = [](const std::string& uri) {

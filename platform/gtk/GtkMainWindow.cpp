@@ -305,7 +305,7 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
     }
 
     WebKitViewConfig config;
-    config.dataFolder = TempFolder() / "LumivaleWebView2";
+    config.dataFolder = UserCacheFolder() / "WebView";
     config.log = log_;
     config.shouldCancel = [this](const std::string& uri) { return ShouldCancel(uri); };
     config.onNavigation = [this](const std::string& uri) {

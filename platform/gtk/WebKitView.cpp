@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "Files.h"
+
 namespace lumivale {
 
 namespace {
@@ -11,8 +13,8 @@ constexpr const char* kChannel = "lumivale";
 }  // namespace
 
 WebKitView::WebKitView(WebKitViewConfig config) : config_(std::move(config)) {
-    std::error_code ignored;
-    std::filesystem::create_directories(config_.dataFolder, ignored);
+    // The web view's storage (the page's and the sign-in site's) is the user's alone.
+    if (!MakeOwnerOnlyFolder(config_.dataFolder)) Log("无法创建网页数据目录：" + config_.dataFolder.string());
     const std::string data = config_.dataFolder.string();
     const std::string cache = (config_.dataFolder / "cache").string();
     WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace lumivale {
@@ -15,35 +14,57 @@ struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 constexpr std::size_t kReadBlock = 65536;
 
-}  // namespace
-
-std::string Sha1HexOfFile(const std::string& utf8Path) {
+std::string HexOfFile(const std::string& utf8Path, DigestKind kind) {
     // POSIX paths are bytes: the UTF-8 text is the name as it is.
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(utf8Path.c_str(), "rb"));
     if (!file) return {};
-
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha1(), nullptr) != 1) return {};
-
-    std::vector<unsigned char> block(kReadBlock);
+    Digest digest(kind);
+    std::vector<char> block(kReadBlock);
     while (true) {
         const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
-        if (got > 0 && EVP_DigestUpdate(context.get(), block.data(), got) != 1) return {};
+        if (got > 0 && !digest.Update(std::string_view(block.data(), got))) return {};
         if (got < block.size()) break;
     }
     // A folder opens but cannot be read; neither can a file on a failing disk.
     if (std::ferror(file.get())) return {};
+    return digest.FinishHex();
+}
 
+}  // namespace
+
+struct Digest::State {
+    EVP_MD_CTX* context = nullptr;
+    bool failed = false;
+    ~State() { EVP_MD_CTX_free(context); }
+};
+
+Digest::Digest(DigestKind kind) : state_(std::make_unique<State>()) {
+    state_->context = EVP_MD_CTX_new();
+    const EVP_MD* algorithm = kind == DigestKind::Sha1 ? EVP_sha1() : EVP_sha256();
+    state_->failed = !state_->context || EVP_DigestInit_ex(state_->context, algorithm, nullptr) != 1;
+}
+
+Digest::~Digest() = default;
+Digest::Digest(Digest&&) noexcept = default;
+Digest& Digest::operator=(Digest&&) noexcept = default;
+
+bool Digest::Update(std::string_view bytes) {
+    if (!state_ || state_->failed) return false;
+    if (!bytes.empty() && EVP_DigestUpdate(state_->context, bytes.data(), bytes.size()) != 1) {
+        state_->failed = true;
+    }
+    return !state_->failed;
+}
+
+std::string Digest::FinishHex() {
+    if (!state_ || state_->failed) return {};
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != 20) return {};
-
+    const bool done = EVP_DigestFinal_ex(state_->context, digest.data(), &length) == 1;
+    state_->failed = true;  // finished: nothing more is fed
+    if (!done) return {};
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(2 * length);
@@ -53,5 +74,9 @@ std::string Sha1HexOfFile(const std::string& utf8Path) {
     }
     return hex;
 }
+
+std::string Sha1HexOfFile(const std::string& utf8Path) { return HexOfFile(utf8Path, DigestKind::Sha1); }
+
+std::string Sha256HexOfFile(const std::string& utf8Path) { return HexOfFile(utf8Path, DigestKind::Sha256); }
 
 }  // namespace lumivale

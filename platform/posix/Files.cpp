@@ -32,7 +32,6 @@ struct AtomicFile::State {
     std::filesystem::path temp;
     int fd = -1;
     bool failed = false;
-    bool moveTried = false;
 };
 
 AtomicFile::AtomicFile(const std::filesystem::path& target, FileAccess access)
@@ -50,7 +49,7 @@ AtomicFile::AtomicFile(const std::filesystem::path& target, FileAccess access)
 AtomicFile::~AtomicFile() {
     State& s = *state_;
     if (s.fd >= 0) ::close(s.fd);
-    if (s.fd >= 0 || (s.failed && !s.moveTried)) ::unlink(s.temp.c_str());
+    if (s.fd >= 0 || s.failed) ::unlink(s.temp.c_str());  // nothing half-done stays behind
 }
 
 bool AtomicFile::IsOpen() const { return state_->fd >= 0; }
@@ -72,7 +71,6 @@ bool AtomicFile::Commit() {
         s.failed = true;
         return false;
     }
-    s.moveTried = true;
     s.failed = ::rename(s.temp.c_str(), s.target.c_str()) != 0;
     return !s.failed;
 }

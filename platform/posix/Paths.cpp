@@ -26,10 +26,11 @@ std::filesystem::path TempFolder() {
     return Utf8Path(folder);
 }
 
-std::filesystem::path UserDataFolder() {
-    if (auto xdg = EnvironmentValue("XDG_DATA_HOME")) {
-        return Utf8Path(*xdg) / "LumivaleLauncher";
-    }
+namespace {
+
+// $<variable>, or the home folder's <fallback> when it is unset.
+std::filesystem::path XdgFolder(const char* variable, const char* fallback) {
+    if (auto xdg = EnvironmentValue(variable)) return Utf8Path(*xdg);
     std::optional<std::string> home = EnvironmentValue("HOME");
     if (!home) {
         if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
@@ -37,7 +38,15 @@ std::filesystem::path UserDataFolder() {
         }
     }
     const std::filesystem::path base = home ? Utf8Path(*home) : TempFolder();
-    return base / ".local" / "share" / "LumivaleLauncher";
+    return base / fallback;
 }
+
+}  // namespace
+
+std::filesystem::path UserDataFolder() {
+    return XdgFolder("XDG_DATA_HOME", ".local/share") / "LumivaleLauncher";
+}
+
+std::filesystem::path UserCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache") / "LumivaleLauncher"; }
 
 }  // namespace lumivale

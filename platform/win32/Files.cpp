@@ -44,7 +44,6 @@ struct AtomicFile::State {
     std::filesystem::path temp;
     win32::Handle file;
     bool failed = false;
-    bool moveTried = false;
 };
 
 AtomicFile::AtomicFile(const std::filesystem::path& target, FileAccess access)
@@ -66,7 +65,7 @@ AtomicFile::~AtomicFile() {
     State& s = *state_;
     const bool open = s.file.Valid();
     s.file.Reset();
-    if (open || (s.failed && !s.moveTried)) DeleteFileW(s.temp.c_str());
+    if (open || s.failed) DeleteFileW(s.temp.c_str());  // nothing half-done stays behind
 }
 
 bool AtomicFile::IsOpen() const { return state_->file.Valid(); }
@@ -87,7 +86,6 @@ bool AtomicFile::Commit() {
         s.failed = true;
         return false;
     }
-    s.moveTried = true;
     s.failed = !MoveFileExW(s.temp.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     return !s.failed;
 }

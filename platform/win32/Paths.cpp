@@ -56,7 +56,10 @@ std::filesystem::path TempFolder() {
     return folder.empty() ? fallback : std::filesystem::path(folder);
 }
 
-std::filesystem::path UserDataFolder() {
+namespace {
+
+// %LOCALAPPDATA%, else %USERPROFILE%\AppData\Local, else C:\Users\Public; with a final "\".
+std::wstring LocalAppData() {
     std::wstring base;
     if (auto local = Variable(L"LOCALAPPDATA")) {
         base = *local;
@@ -65,7 +68,14 @@ std::filesystem::path UserDataFolder() {
     } else {
         base = L"C:\\Users\\Public";
     }
-    return std::filesystem::path(WithBackslash(base) + L"LumivaleLauncher");
+    return WithBackslash(base);
 }
+
+}  // namespace
+
+std::filesystem::path UserDataFolder() { return std::filesystem::path(LocalAppData() + L"LumivaleLauncher"); }
+
+// Beside the data, in a folder of its own: what the web views keep may be thrown away.
+std::filesystem::path UserCacheFolder() { return UserDataFolder() / L"Cache"; }
 
 }  // namespace lumivale

@@ -278,6 +278,9 @@ HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sin
     std::wstring headers;
     if (request.userAgent != kHttpUserAgent) headers += L"User-Agent: " + Wide(request.userAgent) + L"\r\n";
     for (const HttpHeader& header : request.headers) {
+        if (!IsSendableHeader(header)) {
+            return Failed(response, HttpFailure::BadRequest, "a header could smuggle others: " + header.name);
+        }
         headers += Wide(header.name) + L": " + Wide(header.value) + L"\r\n";
     }
     if (ready && !headers.empty()) {

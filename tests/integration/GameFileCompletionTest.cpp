@@ -12,11 +12,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DownloadEngine.h"
 #include "GameFileCompletion.h"
 #include "Paths.h"
 #include "Platform.h"
 #include "TempHome.h"
 #include "TestHttpServer.h"
+#include "TestJava.h"
 
 namespace lumivale::test {
 namespace {
@@ -77,7 +79,8 @@ json PlainLibraries(TestHttpServer& server, int count, std::vector<int> missing 
 TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsideTheFolder) {
     TestHttpServer server;
     // Ten plain libraries, one in place, one with natives for this system (and a plain artifact),
-    // and three never fetched: rules that cannot be read, a path leaving the folder, no download.
+    // one named only by coordinates, and two never fetched: rules that cannot be read, a path
+    // leaving the folder.
     json libraries = PlainLibraries(server, 10);
     const std::string classifier = platform_constants::kNativesClassifier;
     json natives = Library("x:native:1", "x/native.jar", server.Url("/libs/plain-native"));
@@ -87,7 +90,8 @@ TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsid
     oddRules["rules"] = json::array({{{"action", 5}}});
     libraries.insert(libraries.end(), {Library("x:present:1", "x/present.jar", server.Url("/libs/present")), natives, oddRules,
                                        Library("x:escape:1", "../../escape.jar", server.Url("/libs/escape")),
-                                       json{{"name", "x:bare:1"}}});
+                                       json{{"name", "x:bare:1"}, {"url", server.Url("/maven")}}});
+    server.Serve("/maven/x/bare/1/bare-1.jar", TestReply::Ok("bare"));
     for (const char* path : {"present", "natives", "plain-native", "odd", "escape"}) {
         server.Serve(std::string("/libs/") + path, TestReply::Ok(path));
     }
@@ -104,10 +108,12 @@ TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsid
     ProgressLog progress;
     std::string error;
     ASSERT_TRUE(CompleteGameFiles(game.dir, "plain", progress.Callable(), error)) << error;
-    EXPECT_EQ(progress.Take(), (Reports{{0, "并发补齐缺失库文件（约 11 个，64 线程）"}, {90, "已下载 10/11"},
-                                        {100, "已下载 11/11"}, {100, "游戏文件已就绪"}}));
-    EXPECT_EQ(ReadFile(game.root / "libraries/x" / ("native-" + classifier + ".jar")), "natives");
-    expectInPlace(game, "/libs/plain-native");
+    EXPECT_EQ(progress.Take(), (Reports{{0, "并发补齐缺失库文件（约 13 个，64 线程）"}, {76, "已下载 10/13"},
+                                        {100, "已下载 13/13"}, {100, "游戏文件已就绪"}}));
+    EXPECT_EQ(ReadFile(game.root / "libraries/x" / ("native-" + classifier + ".jar")) + ReadFile(game.root / "libraries/x/native.jar") +
+                  ReadFile(game.root / "libraries/x/bare/1/bare-1.jar"),
+              "nativesplain-nativebare");
+    expectInPlace(game, "/libs/none");
 
     // The modpack's step fetches artifacts only, and a failure is counted, never fatal.
     GameFolder pack;
@@ -120,6 +126,7 @@ TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsid
     EXPECT_EQ(Reports(reports.end() - 2, reports.end()), (Reports{{100, "2/7 依赖库 12/12（失败 1）"}, {100, "2/7 依赖库就绪"}}));
     EXPECT_EQ(ReadFile(pack.root / "libraries/x/native.jar"), "plain-native");
     expectInPlace(pack, "/libs/natives");
+    EXPECT_EQ(server.CountOf("/maven/x/bare/1/bare-1.jar"), 0);
     EXPECT_FALSE(fs::exists(pack.root / "libraries/x/gone.jar"));
 }
 
@@ -148,6 +155,35 @@ TEST(LibraryCompletion, AFailedLibraryFailsTheRunAfterTheOthersAndAStopEndsItAtO
     EXPECT_EQ(ReadFile(game.root / "libraries/x/0.jar") + ReadFile(game.root / "libraries/x/2.jar"), "jar 0jar 2");
 }
 
+TEST(LibraryCompletion, ABodyUnlikeTheDeclaredOneIsRefusedAndAPresentFileOfAnotherSizeFetchedAgain) {
+    const std::string body = "library!";
+    struct Case {
+        std::vector<TestReply> replies;
+        std::optional<std::string> present;
+        bool ok;
+        std::string after;  // the file once the completion ran
+    };
+    const std::vector<Case> cases = {
+        {{TestReply::Ok("libr"), TestReply::Ok(body)}, std::nullopt, true, body},  // cut short, then whole
+        {{TestReply::Ok(body)}, "lib", true, body},                                 // present but shorter
+        {{TestReply::Ok("never asked")}, "librarX!", true, "librarX!"},             // present at its size
+        {{TestReply::Ok(body + "!")}, std::nullopt, false, ""},                     // longer than declared
+        {{TestReply::Ok("librarX!")}, std::nullopt, false, ""}};                    // another SHA-1
+    for (const Case& c : cases) {
+        TestHttpServer server;
+        server.ServeSequence("/lib.jar", c.replies);
+        GameFolder game;
+        if (c.present) WriteFile(game.root / "libraries/x/lib.jar", *c.present);
+        json library = Library("x:lib:1", "x/lib.jar", server.Url("/lib.jar"));
+        library["downloads"]["artifact"].update({{"sha1", Sha1OfBytes(body)}, {"size", body.size()}});
+        game.WriteVersion("v", {{"id", "v"}, {"libraries", json::array({library})}});
+        std::string error;
+        EXPECT_EQ(CompleteGameFiles(game.dir, "v", nullptr, error), c.ok) << c.after;
+        EXPECT_EQ(error, c.ok ? "" : "下载 x/lib.jar 失败");
+        EXPECT_EQ(fs::exists(game.root / "libraries/x/lib.jar") ? ReadFile(game.root / "libraries/x/lib.jar") : "", c.after);
+    }
+}
+
 TEST(OfficialClientJar, OnlyTheJarOfTheCoresGameVersionIsCheckedRepairedAndKeptAsBackup) {
     TestHttpServer server;
     server.Serve("/c.jar", TestReply::Ok(kAbc));
@@ -169,18 +205,23 @@ TEST(OfficialClientJar, OnlyTheJarOfTheCoresGameVersionIsCheckedRepairedAndKeptA
 
     // "_forge" in any letter case ends the game version; a wrong jar replaces an older backup, an
     // empty or missing one is simply fetched, a right one only hashed.
+    // An imported pack's core names its game version as "clientVersion".
     struct Case {
         const char* id;
         const char* version;
         std::optional<std::string> before;
+        bool named = false;  // "clientVersion" in the JSON
     };
     for (const Case& c : {Case{"1.12.2_FORGE_14", "1.12.2", std::nullopt}, Case{"1.19.4", "1.19.4", "wrong"},
-                          Case{"1.20.1-forge-2", "1.20.1", ""}, Case{"1.20.1-forge-1", "1.20.1", kAbc}}) {
+                          Case{"1.20.1-forge-2", "1.20.1", ""}, Case{"1.20.1-forge-1", "1.20.1", kAbc},
+                          Case{"My Pack", "1.20.2", "wrong", true}}) {
         GameFolder game;
         if (c.before) WriteFile(game.Official(c.version), *c.before);
         WriteFile(game.Backup(c.version), "older backup");
         server.ClearLog();
-        ASSERT_TRUE(EnsureOfficialClientJar(game.dir, {{"id", c.id}, {"downloads", downloads}}, progress.Callable(), error)) << error;
+        json versionJson = {{"id", c.id}, {"downloads", downloads}};
+        if (c.named) versionJson["clientVersion"] = c.version;
+        ASSERT_TRUE(EnsureOfficialClientJar(game.dir, versionJson, progress.Callable(), error)) << error;
         EXPECT_EQ(ReadFile(game.Official(c.version)), kAbc) << c.id;
         const bool right = c.before == kAbc;
         EXPECT_EQ(progress.Take(), (right ? Reports{{100, "原版客户端已就绪"}} : kJarFetched)) << c.id;
@@ -188,15 +229,16 @@ TEST(OfficialClientJar, OnlyTheJarOfTheCoresGameVersionIsCheckedRepairedAndKeptA
         EXPECT_EQ(ReadFile(game.Backup(c.version)), c.before == "wrong" ? "wrong" : "older backup") << c.id;
     }
 
-    // A wrong download stays in place, the damaged jar as backup, and the completion stops.
+    // A download of another SHA-1 is refused: the damaged jar stays as backup, the completion stops.
     server.Serve("/other.jar", TestReply::Ok("not the client"));
     GameFolder game;
     WriteFile(game.Official("1.20.1"), "damaged");
     game.WriteVersion("1.20.1-forge-3", {{"id", "1.20.1-forge-3"}, {"downloads", ClientDownload(server.Url("/other.jar"))},
                                          {"libraries", json::array({Library("a:b:1", "a/b.jar", server.Url("/never.jar"))})}});
     EXPECT_FALSE(CompleteGameFiles(game.dir, "1.20.1-forge-3", progress.Callable(), error));
-    EXPECT_EQ(error, "原版客户端下载后校验仍不一致，已停止以保证安全");
-    EXPECT_EQ(ReadFile(game.Official("1.20.1")) + "|" + ReadFile(game.Backup("1.20.1")), "not the client|damaged");
+    EXPECT_TRUE(error.starts_with(std::string("原版客户端下载失败（") + kDownloadMismatchMessage)) << error;
+    EXPECT_EQ(ReadFile(game.Backup("1.20.1")), "damaged");
+    EXPECT_FALSE(fs::exists(game.Official("1.20.1")));
     EXPECT_EQ(server.CountOf("/never.jar"), 0);
 }
 

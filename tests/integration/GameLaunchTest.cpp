@@ -108,32 +108,163 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
         << launcher->Stderr();
 }
 
-TEST(CoreSelection, ChoosingACoreReportsItAndPicksItsJavaWhileOnAuto) {
+// Launches the core in `folder` through the headless launcher and returns the game's output lines
+// of the per-launch log (after the Java header); the console stays readable in `launcher`.
+std::string LaunchAndReadGameOutput(Subprocess& launcher, const TempHome& home, const fs::path& folder) {
+    launcher.Send(R"({"type":"config:set","key":"selected_core","value":")" + folder.string() + R"("})");
+    launcher.Send(R"({"type":"game:launch"})");
+    Strings events;
+    NextOfType(launcher, "game:stopped", &events);
+    const std::string log = ReadFile(home.program() / "log" / "MC启动诊断.log"), header = "[Lumivale] Java 输出：\r\n";
+    const auto output = log.find(header);
+    return output == std::string::npos ? "no game: " + (events.empty() ? "" : events.back()) : log.substr(output + header.size());
+}
+
+// A Fabric-style core: no jar of its own, its loader and a classified library named only by
+// coordinates and fetched from a loopback maven, its game from the parent's (small) jar.
+TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsParent) {
+    if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
-    const fs::path core = home.program() / ".minecraft" / "versions" / "1.20.1";
-    WriteFile(core / "1.20.1.jar", "");
-    fs::resize_file(core / "1.20.1.jar", 25u << 20);
-    WriteFile(core / "1.20.1.json", R"({"id":"1.20.1"})");
+    const fs::path build = home.root() / "build", versions = home.program() / ".minecraft" / "versions";
+    ASSERT_TRUE(CompileJava(build, {{"Game", "public class Game {}"},
+                                    {"Loader", R"(public class Loader {
+    public static void main(String[] args) throws Exception {
+        StringBuilder seen = new StringBuilder("LOADER");
+        for (String a : args) seen.append(" [").append(a).append(']');
+        Class.forName("Game");
+        seen.append(" GAME ").append(new String(Loader.class.getResourceAsStream("/extra.txt").readAllBytes()));
+        System.out.println(seen);
+    }
+})"}}));
+    WriteFile(versions / "base" / "base.jar", ZipBytes(build / "base.jar", {{"Game.class", ReadFile(build / "Game.class")}}));
+    WriteFile(versions / "base" / "base.json", R"({"id":"base","mainClass":"Game","minecraftArguments":"--username ${auth_player_name} --uuid ${auth_uuid}"})");
+    TestHttpServer maven;
+    maven.Serve("/maven/net/example/loader/1.0/loader-1.0.jar",
+                TestReply::Ok(ZipBytes(build / "loader.jar", {{"Loader.class", ReadFile(build / "Loader.class")}})));
+    maven.Serve("/maven/net/example/extra/2.0/extra-2.0-tools.jar", TestReply::Ok(ZipBytes(build / "extra.jar", {{"extra.txt", "tools"}})));
+    const nlohmann::json fabric = {{"id", "fabric-like"}, {"inheritsFrom", "base"}, {"mainClass", "Loader"},
+                                   {"libraries", {{{"name", "net.example:loader:1.0"}, {"url", maven.Url("/maven")}},
+                                                  {{"name", "net.example:extra:2.0:tools"}, {"url", maven.Url("/maven/")}}}}};
+    WriteFile(versions / "fabric-like" / "fabric-like.json", fabric.dump());
+    WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
+    auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=http://127.0.0.1:9/"});
+    // Signed out: the empty name and uuid stay arguments of their own.
+    EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, versions / "fabric-like"), "LOADER [--username] [] [--uuid] [] GAME tools\n");
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+}
+
+// A 1.7-style core played signed in: the game parses --userProperties as JSON, its library is cut
+// short by the mirror and whole at the official host, and the authentication agent comes from the
+// mirror's copy of the agent's site, checked by its SHA-256 (a wrong one leaves it out).
+TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
+    if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
+    TempHome home;
+    const fs::path build = home.root() / "build", core = home.program() / ".minecraft" / "versions" / "legacy";
+    ASSERT_TRUE(CompileJava(build, {{"Lib", "public class Lib {}"},
+                                    {"Agent", R"(public class Agent {
+    public static void premain(String argument) throws Exception {
+        java.nio.file.Files.writeString(java.nio.file.Path.of("agent-argument.txt"), argument);
+    }
+})"},
+                                    {"Game", R"(public class Game {
+    static String s; static int at;
+    static void eat(char c) { if (at >= s.length() || s.charAt(at++) != c) throw new IllegalStateException("not JSON: " + s); }
+    static void value() {  // objects, arrays and strings: what the game's properties hold
+        char c = at < s.length() ? s.charAt(at) : '?';
+        if (c == '"') { at = s.indexOf('"', at + 1) + 1; if (at == 0) throw new IllegalStateException(s); return; }
+        boolean object = c == '{';
+        eat(object ? '{' : '[');
+        if (s.charAt(at) == (object ? '}' : ']')) { at++; return; }
+        do { if (object) { value(); eat(':'); } value(); } while (s.charAt(at++) == ',');
+        at--;
+        eat(object ? '}' : ']');
+    }
+    public static void main(String[] args) throws Exception {
+        for (int i = 0; i + 1 < args.length; i++) {
+            if (!args[i].equals("--userProperties")) continue;
+            s = args[i + 1];
+            value();
+            if (at != s.length()) throw new IllegalStateException("not JSON: " + s);
+            System.out.println("PROPERTIES " + s);
+        }
+        System.out.println("LIBRARY " + Class.forName("Lib").getName());
+    }
+})"}}));
+    WriteFile(core / "legacy.jar", ZipBytes(build / "core.jar", {{"Game.class", ReadFile(build / "Game.class")}}));
+    const std::string library = ZipBytes(build / "lib.jar", {{"Lib.class", ReadFile(build / "Lib.class")}});
+    const std::string path = "com/example/lib/1.0/lib-1.0.jar";
+    WriteFile(home.program() / ".minecraft/libraries" / path, library.substr(0, 10));  // present but cut short
+    TestHttpServer mirror, official;
+    mirror.Serve("/libraries/" + path, TestReply::Ok(library.substr(0, library.size() / 2)));
+    official.Serve("/libraries/" + path, TestReply::Ok(library));
+    nlohmann::json legacy = {{"id", "legacy"}, {"mainClass", "Game"}, {"minecraftArguments", Fixture("1.7.10")["minecraftArguments"]},
+                             {"libraries", {{{"name", "com.example:lib:1.0"}, {"downloads", {{"artifact", {{"path", path},
+                                 {"url", official.Url("/libraries/" + path)}, {"sha1", Sha1OfBytes(library)}, {"size", library.size()}}}}}}}}};
+    WriteFile(core / "legacy.json", legacy.dump());
+
+    const std::string agent = ZipBytes(build / "agent.jar", {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nPremain-Class: Agent\r\n\r\n"},
+                                                             {"Agent.class", ReadFile(build / "Agent.class")}});
+    const auto release = [&](const std::string& sha256) {
+        mirror.Serve("/mirrors/authlib-injector/artifact/latest.json",
+                     TestReply::Ok(nlohmann::json{{"version", "9.9.9"}, {"download_url", mirror.Url("/agent/9.9.9.jar")},
+                                                  {"checksums", {{"sha256", sha256}}}}.dump()));
+    };
+    release(Sha256OfBytes(agent));
+    mirror.Serve("/agent/9.9.9.jar", TestReply::Ok(agent));
+    WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
+    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
+                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
+    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+    auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=" + mirror.Url("/"),
+                                         "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official.Url("/libraries/")});
+
+    EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, core), "PROPERTIES {}\nLIBRARY Lib\n");
+    EXPECT_EQ(ReadFile(home.program() / ".minecraft/libraries" / path), library);
+    EXPECT_EQ(ReadFile(core / "agent-argument.txt"), "127.0.0.1:9");  // the skin site's host and port
+    EXPECT_EQ(ReadFile(home.program() / "cache/authlib-injector-9.9.9.jar"), agent);
+
+    // The same day the cached agent is used without asking; once it is gone, a release whose
+    // SHA-256 does not match its jar is left out, and the console says so.
+    release(std::string(64, '0'));
+    for (const bool cached : {true, false}) {
+        fs::remove(core / "agent-argument.txt");
+        EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, core), "PROPERTIES {}\nLIBRARY Lib\n");
+        EXPECT_EQ(fs::exists(core / "agent-argument.txt"), cached);
+        EXPECT_EQ(mirror.CountOf("/mirrors/authlib-injector/artifact/latest.json"), cached ? 1 : 2);
+        fs::remove_all(home.program() / "cache");
+    }
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_NE(launcher->Stderr().find(std::string("authlib-injector 下载内容的 sha256 与发布信息不符，已丢弃：") + mirror.Url("/agent/9.9.9.jar")),
+              std::string::npos) << launcher->Stderr();
+    EXPECT_NE(launcher->Stderr().find("authlib-injector 内嵌资源解压失败，跳过（游戏内 LittleSkin 皮肤可能不生效）"), std::string::npos);
+}
+
+TEST(CoreSelection, ChoosingACoreReportsTheJavaAutoTakesAndAutoStaysAuto) {
+    TempHome home;
+    const fs::path core = home.program() / ".minecraft" / "versions" / "1.12.2";
+    WriteFile(core / "1.12.2.jar", "");
+    fs::resize_file(core / "1.12.2.jar", 25u << 20);
+    WriteFile(core / "1.12.2.json", R"({"id":"1.12.2","javaVersion":{"majorVersion":17}})");  // the JSON decides
     const fs::path java8 = home.root() / "jdk8/bin/java", java17 = home.root() / "jdk17/bin/java";
     WriteFile(java8, "");
     WriteFile(java17, "");
-    WriteFile(home.config(), "[launcher]\nselected_java=auto\n[java]\ncount=2\njava0_name=java version \"1.8.0_392\"\njava0_exe=" +
+    // No Java chosen yet: the start makes it "auto", as the page shows it.
+    WriteFile(home.config(), "[java]\ncount=2\njava0_name=java version \"1.8.0_392\"\njava0_exe=" +
                                  java8.string() + "\njava1_name=openjdk version \"17.0.9\"\njava1_exe=" + java17.string() + "\n");
     auto launcher = StartHeadless(home);
     const std::string choose = R"({"type":"config:set","key":"selected_core","value":")" + core.string() + R"("})";
     launcher->Send(choose);
     EXPECT_EQ(NextOfType(*launcher, "sys:core_info"),
-              R"({"type":"sys:core_info","realVersion":"1.20.1","javaMajor":17,"javaDisplay":"openjdk version \"17.0.9\""})");
-    EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"sys:select_java","value":")" + java17.string() + R"("})");
-    // A core nobody has is not reported; with a Java chosen, no second automatic choice.
+              R"({"type":"sys:core_info","realVersion":"1.12.2","javaMajor":17,"javaDisplay":"openjdk version \"17.0.9\""})");
+    // A core nobody has is not reported; nothing picks a Java behind the page's back.
     launcher->Send(R"({"type":"config:set","key":"selected_core","value":"/no/such/core"})");
-    launcher->Send(choose);
-    EXPECT_TRUE(launcher->ReadLine().value_or("").starts_with(R"({"type":"sys:core_info",)"));
     launcher->Send(R"({"type":"game:stop"})");
     EXPECT_EQ(launcher->ReadLine().value_or(""), R"({"type":"game:stopped"})");
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
-    EXPECT_NE(ReadFile(home.config()).find("selected_java=" + java17.string() + "\n"), std::string::npos);
+    EXPECT_NE(ReadFile(home.config()).find("selected_java=auto\n"), std::string::npos);
 }
 
 }  // namespace

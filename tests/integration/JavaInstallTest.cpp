@@ -141,5 +141,24 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
 
 }
 
+// A backend that takes its time holds up no other command; an install without a name does nothing.
+TEST(JavaInstall, ASlowBackendLeavesThePageAnsweredAndANamelessInstallDoesNothing) {
+    TempHome home;
+    TestHttpServer backend;
+    TestReply late = TestReply::Ok(R"({"items":[]})");
+    late.delay = std::chrono::seconds(3);
+    backend.Serve("/api/java/list", late);
+    auto launcher = StartHeadless(home, {"LUMIVALE_BACKEND_BASE=" + backend.base()});
+    launcher->Send(R"({"type":"java:open"})");
+    launcher->Send(R"({"type":"java:install","name":""})");
+    launcher->Send(R"({"type":"java:install"})");
+    launcher->Send(R"({"type":"sys:init"})");
+    Strings before;
+    EXPECT_EQ(NextOfType(*launcher, "java:list", &before), R"({"type":"java:list","items":[]})");
+    EXPECT_NE(std::find_if(before.begin(), before.end(), [](const std::string& e) { return e.starts_with(R"({"type":"sys:java")"); }),
+              before.end()) << "sys:init waited for the backend";
+    for (const std::string& event : before) EXPECT_FALSE(event.starts_with(R"({"type":"java:progress")")) << event;
+}
+
 }  // namespace
 }  // namespace lumivale::test

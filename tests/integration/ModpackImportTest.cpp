@@ -223,7 +223,7 @@ class ModpackImportTest : public ::testing::Test {
     std::string patched_;
 };
 
-TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreAndASecondImportFindsItsFilesInPlace) {
+TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAlone) {
     StartCloud();
     const json manifest = {
         {"minecraft", {{"version", kVersion}, {"modLoaders", {{{"id", "forge-47.2.0"}, {"primary", true}}}}}},
@@ -234,7 +234,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreAndASecondImportFindsItsF
                    {{"projectID", 5005}, {"fileID", 5006}}, {{"projectID", 6006}, {"fileID", 6007}},
                    {{"required", true}}}}};
     const fs::path zip = WritePack("pack.zip", manifest,
-                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"},
+                                   {{"overrides/config/", ""}, {"overrides/config/a.cfg", "config a"}, {"overrides/config/c..cfg", "config c"},
                                     {"overrides/config\\b.cfg", "config b"}, {"overrides/../../x.txt", "escaped"},
                                     {"overrides/..\\..\\y.txt", "escaped"}, {"overrides/C:/z.txt", "escaped"},
                                     {"/abs-evil.txt", "escaped"}, {"other/ignored.txt", "not an override"}});
@@ -284,7 +284,7 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreAndASecondImportFindsItsF
     EXPECT_EQ(merged["libraries"][0]["name"], "com.example:lib:2.0");  // in the vanilla library's place
     EXPECT_EQ(ReadFile(core / "Test Pack.jar"), patched_);
     for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
-             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"kubejs/startup.js", "legacy"},
+             {"config/a.cfg", "config a"}, {"config/b.cfg", "config b"}, {"config/c..cfg", "config c"}, {"kubejs/startup.js", "legacy"},
              {"mods/jei.jar", "content of jei.jar"}, {"shaderpacks/shader.zip", "content of shader.zip"},
              {"resourcepacks/pack.zip", "content of pack.zip"}, {"mods/store-mod.jar", "content of store-mod.jar"},
              {"mods/mod-6006-6007.jar", "content of evil.jar"}}) {
@@ -310,12 +310,13 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreAndASecondImportFindsItsF
     EXPECT_EQ(ReadFile(gameDir_ / "libraries/com/example/lib/1.0/lib-1.0.jar"), "library one");
     EXPECT_EQ(ReadFile(gameDir_ / "libraries/net/minecraft/client/1.20.1/client-1.20.1-official.jar"), client_);
 
-    // The same pack again: mods and the Forge installer are found in place.
+    // The same pack again: the core it made is the player's now and is never written over.
+    WriteFile(core / "options.txt", "the player's options");
     Import(*launcher, zip);
-    events = EventsUntil(*launcher);
-    EXPECT_EQ(events.all.back(), json::parse(R"({"type":"modpack:done","total":7,"direct":0,"s3":0,"skipped":5,"failed":1})"));
-    EXPECT_TRUE(events.Has("Forge 安装包已缓存，跳过下载"));
+    EXPECT_EQ(EventsUntil(*launcher).Reason(), "已存在同名版本，导入不会覆盖它（请先重命名或删除）：Test Pack");
     EXPECT_EQ(ReadFile(core / "Test Pack.jar"), patched_);
+    EXPECT_EQ(json::parse(ReadFile(core / "Test Pack.json")), merged);
+    EXPECT_EQ(ReadFile(core / "options.txt"), "the player's options");
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
 }
@@ -352,6 +353,7 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     // The player's own core of the pack's game version.
     WriteFile(gameDir_ / "versions" / kVersion / "1.20.1.json", R"({"id":"1.20.1","players":"own"})");
     WriteFile(gameDir_ / "versions" / kVersion / "1.20.1.jar", "the player's jar");
+    WriteFile(gameDir_ / "versions" / "Forge Packconfig" / "old.cfg", "legacy");  // an earlier import's
     const json forgePack = {{"minecraft", {{"version", kVersion}, {"modLoaders", {{{"id", "forge-47.2.0"}}}}}},
                             {"name", "Forge Pack"}};
     auto launcher = Start();
@@ -363,7 +365,9 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_TRUE(ReadFile(gameDir_ / "launcher_profiles.json").starts_with(R"({"profiles":{},)"));  // the stub it needs
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / kVersion / "1.20.1.jar"), "the player's jar");
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / kVersion / "1.20.1.json"), R"({"id":"1.20.1","players":"own"})");
-    EXPECT_TRUE(fs::exists(gameDir_ / "versions" / "Forge Pack" / "Forge Pack.jar"));  // kept for a retry
+    // What the failed import made is gone again; the legacy folder it had moved is back.
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions" / "Forge Pack"));
+    EXPECT_EQ(ReadFile(gameDir_ / "versions" / "Forge Packconfig" / "old.cfg"), "legacy");
 
     // The same pack succeeding later still leaves the player's core where it was.
     BuildInstaller("ok");
@@ -373,13 +377,17 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_EQ(events.Last(), "modpack:done") << events.all.back().dump();
     EXPECT_TRUE(events.Has("无需下载 Mod"));
     EXPECT_EQ(ReadFile(gameDir_ / "versions" / kVersion / "1.20.1.jar"), "the player's jar");
+    EXPECT_EQ(ReadFile(gameDir_ / "versions" / "Forge Pack" / "config" / "old.cfg"), "legacy");
 
-    // A client jar whose SHA-1 differs from the vanilla JSON's is refused.
+    // A client jar whose SHA-1 differs from the vanilla JSON's is refused, wherever it comes from.
+    official_.Serve("/data/v1/objects/client.jar", TestReply::Ok(client_));
     json badClient = json::parse(vanilla_);
     badClient["downloads"]["client"]["sha1"] = std::string(40, '0');
     mirror_.Serve("/version/1.20.2/json", TestReply::Ok(badClient.dump()));
     Import(*launcher, WritePack("bad.zip", {{"minecraft", {{"version", "1.20.2"}}}, {"name", "Bad Client"}}));
     EXPECT_EQ(EventsUntil(*launcher).Reason(), "原版客户端校验失败（sha1 不符）");
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions" / "Bad Client"));
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions" / "1.20.2"));  // made for the Forge installer
 
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);

@@ -231,7 +231,14 @@ TEST(SignIn, OAuthRedirectsThatCarryNoUsableCodeSayWhy) {
     launcher.Send("lumivale://oauth/callback?state=1");  // neither: nothing happens
     launcher.Sync();
     EXPECT_EQ(site.CountOf("/oauth/token"), 1);
+    // A site that sends the account id as a number.
+    site.Serve("/oauth/token", JsonReply(200, R"({"access_token":"oauth-tok"})"));
+    site.Serve("/api/user", JsonReply(200, R"({"id":4711,"email":"p@example.com","username":"p"})"));
+    launcher.Send("lumivale://oauth/callback?code=good&state=1");
+    std::string line;
+    do line = launcher.Next(); while (line != R"({"type":"host:reload","error":""})" && line != "<no line>");
     launcher.Finish();
+    EXPECT_EQ(Account(home)["account_id"], "4711");
 }
 
 TEST(SignInTls, TheSiteIsTrustedOnlyWithItsCertificate) {

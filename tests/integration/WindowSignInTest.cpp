@@ -83,7 +83,8 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
 
     Subprocess launcher(LUMIVALE_EXE, {"--home", home.program().string()},
                         {"DISPLAY=" + display, "XDG_DATA_HOME=" + home.data().string(),
-                         "TMPDIR=" + temp.string(), "LUMIVALE_LITTLESKIN_BASE=" + site.base(),
+                         "TMPDIR=" + temp.string(), "XDG_CACHE_HOME=" + (home.root() / "cache").string(),
+                         "LUMIVALE_LITTLESKIN_BASE=" + site.base(),
                          "LUMIVALE_UI_PAGE=" + (home.root() / "page.html").string()});
 
     // The panel shows the site's page, which keeps asking whether to go on.
@@ -126,8 +127,12 @@ TEST(WindowSignIn, PanelDocksRightShowsTheSiteAndItsRedirectSignsIn) {
     const std::string store = ReadFile(home.store());
     EXPECT_NE(store.find(R"("access_token": "panel-tok")"), std::string::npos) << store;
     EXPECT_NE(store.find(R"("account_id": "u-panel")"), std::string::npos) << store;
-    EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2Auth"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp / "LumivaleWebView2"));
+    // The web views keep their data in the user's own cache folder, readable by the user alone.
+    for (const char* view : {"WebView", "WebViewAuth"}) {
+        const auto folder = home.root() / "cache" / "LumivaleLauncher" / view;
+        EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_all) << view;
+    }
 }
 
 }  // namespace

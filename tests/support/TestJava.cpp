@@ -40,11 +40,15 @@ std::string ZipBytes(const fs::path& scratch, const std::vector<std::pair<std::s
 }
 
 std::string Sha1OfBytes(const std::string& bytes) {
-    const fs::path scratch = fs::temp_directory_path() / ("lumivale-sha1-" + std::to_string(std::random_device{}()));
-    WriteFile(scratch, bytes);
-    const std::string sha1 = Sha1HexOfFile(scratch.string());
-    fs::remove(scratch);
-    return sha1;
+    Digest digest(DigestKind::Sha1);
+    digest.Update(bytes);
+    return digest.FinishHex();
+}
+
+std::string Sha256OfBytes(const std::string& bytes) {
+    Digest digest(DigestKind::Sha256);
+    digest.Update(bytes);
+    return digest.FinishHex();
 }
 
 }  // namespace lumivale::test

@@ -26,7 +26,8 @@ std::string CoreJarBytes(const std::filesystem::path& scratch, const std::string
 // The bytes of a zip written through `scratch`.
 std::string ZipBytes(const std::filesystem::path& scratch, const std::vector<std::pair<std::string, std::string>>& entries);
 
-// Lower-case hex SHA-1 of some bytes.
+// Lower-case hex SHA-1 and SHA-256 of some bytes.
 std::string Sha1OfBytes(const std::string& bytes);
+std::string Sha256OfBytes(const std::string& bytes);
 
 }  // namespace lumivale::test

@@ -1,10 +1,10 @@
 #include "ZipWriter.h"
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <fstream>
 #include <stdexcept>
+
+#include "Deflate.h"
 
 namespace lumivale::test {
 
@@ -12,23 +12,6 @@ namespace {
 
 void Put(std::string& out, std::uint64_t value, int size) {
     for (int i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-std::string Deflate(const std::string& content) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw std::runtime_error("deflateInit2 failed");
-    }
-    std::string out(deflateBound(&stream, static_cast<uLong>(content.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-    stream.avail_in = static_cast<uInt>(content.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int status = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (status != Z_STREAM_END) throw std::runtime_error("deflate failed");
-    return out;
 }
 
 }  // namespace
@@ -42,8 +25,8 @@ void WriteZip(const std::filesystem::path& file, const std::vector<std::pair<std
     for (const auto& [name, content] : entries) {
         const bool folder = !name.empty() && name.back() == '/';
         const bool stored = options.store || folder;
-        const std::string data = stored ? content : Deflate(content);
-        const auto crc = crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+        const std::string data = stored ? content : DeflateRaw(content).value();
+        const std::uint32_t crc = Crc32(content);
         const std::uint64_t offset = body.size();
         // ZIP64: the 32-bit fields read 0xFFFFFFFF and the extra field holds the real values.
         std::string extra;

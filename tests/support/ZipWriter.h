@@ -1,5 +1,7 @@
 #pragma once
-// Writes real ZIP files for tests, with any entry names (hostile ones included), over zlib.
+// Writes real ZIP files for tests, with any entry names (hostile ones included) and the layouts a
+// reader must know (stored entries, ZIP64 records), which the launcher's own ZipBuilder refuses or
+// never writes.
 #include <filesystem>
 #include <string>
 #include <utility>

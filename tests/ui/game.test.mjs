@@ -2,27 +2,13 @@
 // launch button follows it: busy texts, "运行中 · 点击关闭", and back.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { mkdirSync, writeFileSync, existsSync, rmSync } from 'node:fs';
+import { writeFileSync, existsSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
-import { withSession, TempHome, JDK, waitUntil } from './harness.mjs';
+import { withSession, TempHome, JDK, waitUntil, prepareGameHome } from './harness.mjs';
 
-// A signed-in player and a core whose jar holds a game that runs until `untilFile` exists
-// (stored, padded above 10 MiB).
-function prepareHome(home, untilFile) {
-  const [build, core, store] = [join(home.root, 'build'), join(home.program, '.minecraft', 'versions', '1.20.1'), join(home.data, 'LumivaleLauncher')];
-  for (const dir of [build, core, store]) mkdirSync(dir, { recursive: true, mode: 0o700 });
-  writeFileSync(join(build, 'Game.java'), `public class Game { public static void main(String[] args) throws Exception {
-    while (!java.nio.file.Files.exists(java.nio.file.Paths.get(args[args.length - 1]))) Thread.sleep(20); } }`);
-  execFileSync(join(JDK, 'bin', 'javac'), ['-d', build, join(build, 'Game.java')]);
-  writeFileSync(join(build, 'padding.bin'), Buffer.alloc(11 * 1024 * 1024));
-  execFileSync(join(JDK, 'bin', 'jar'), ['--create', '--no-compress', '--file', join(core, '1.20.1.jar'), '-C', build, 'Game.class', '-C', build, 'padding.bin']);
-  writeFileSync(join(core, '1.20.1.json'), JSON.stringify({ id: '1.20.1', type: 'release', mainClass: 'Game',
-    minecraftArguments: '--username ${auth_player_name} --until ' + untilFile }));
-  writeFileSync(home.config, '[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n');
-  writeFileSync(join(store, 'orlu.json'), JSON.stringify({ cloud: { private_key: '' }, littleskin: {
-    access_token: 'token-ui-test', client_token: 'c', current_role: 'Steve', current_role_id: '0123abcd' } }), { mode: 0o600 });
-}
+// A game that runs until `untilFile` exists.
+const prepareHome = (home, untilFile) => prepareGameHome(home, `public class Game { public static void main(String[] args) throws Exception {
+    while (!java.nio.file.Files.exists(java.nio.file.Paths.get(args[args.length - 1]))) Thread.sleep(20); } }`, '--until ' + untilFile);
 
 // Every text the launch button shows is kept.
 const keepButtonTexts = (context) => context.addInitScript(() => document.addEventListener('DOMContentLoaded', () => {

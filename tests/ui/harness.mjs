@@ -1,8 +1,8 @@
 // The UI page in Chromium, wired to a real `lumivale --headless` through a test-only chrome.webview:
 // page commands go to the launcher's stdin, its events reach the page as "message" events, and host
 // lines (reload, pickers) are played as the window's host plays them.
-import { spawn } from 'node:child_process';
-import { mkdtempSync, mkdirSync, rmSync, readFileSync, existsSync } from 'node:fs';
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, mkdirSync, rmSync, readFileSync, writeFileSync, existsSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join, dirname, resolve } from 'node:path';
@@ -36,6 +36,22 @@ export class TempHome {
   ini(key) {
     return existsSync(this.config) ? readFileSync(this.config, 'utf8').match(new RegExp(`^${key}=(.*)$`, 'm'))?.[1] : undefined;
   }
+}
+
+// A signed-in player ("Steve", token "token-ui-test") and a 1.20.1 core whose jar holds `Game`,
+// compiled from `source` (stored, padded above 10 MiB), started with `gameArguments`.
+export function prepareGameHome(home, source, gameArguments) {
+  const [build, core, store] = [join(home.root, 'build'), join(home.program, '.minecraft', 'versions', '1.20.1'), join(home.data, 'LumivaleLauncher')];
+  for (const dir of [build, core, store]) mkdirSync(dir, { recursive: true, mode: 0o700 });
+  writeFileSync(join(build, 'Game.java'), source);
+  execFileSync(join(JDK, 'bin', 'javac'), ['-d', build, join(build, 'Game.java')]);
+  writeFileSync(join(build, 'padding.bin'), Buffer.alloc(11 * 1024 * 1024));
+  execFileSync(join(JDK, 'bin', 'jar'), ['--create', '--no-compress', '--file', join(core, '1.20.1.jar'), '-C', build, 'Game.class', '-C', build, 'padding.bin']);
+  writeFileSync(join(core, '1.20.1.json'), JSON.stringify({ id: '1.20.1', type: 'release', mainClass: 'Game',
+    minecraftArguments: '--username ${auth_player_name} ' + gameArguments }));
+  writeFileSync(home.config, '[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n');
+  writeFileSync(join(store, 'orlu.json'), JSON.stringify({ cloud: { private_key: '' }, littleskin: {
+    access_token: 'token-ui-test', client_token: 'c', current_role: 'Steve', current_role_id: '0123abcd' } }), { mode: 0o600 });
 }
 
 // Polls until `predicate` holds; the guard only stops a hang, it measures nothing.
@@ -99,7 +115,8 @@ export class Session {
     // Remote sites point at a closed loopback port unless a test serves them.
     const nowhere = 'http://127.0.0.1:9';
     const env = { ...process.env, HOME: this.home.home, XDG_DATA_HOME: this.home.data, LUMIVALE_LITTLESKIN_BASE: nowhere,
-      LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', ...this.env };
+      LUMIVALE_BACKEND_BASE: nowhere, LUMIVALE_MIRROR_BASE: nowhere + '/', LUMIVALE_AUTHLIB_INJECTOR_BASE: nowhere + '/',
+      ...this.env };
     delete env.LUMIVALE_HOME;
     this.child = spawn(process.env.LUMIVALE_EXE || join(repo, 'build', 'bin', 'lumivale'), ['--headless', '--home', this.home.program], { env });
     this.exited = new Promise((done) => this.child.on('exit', done));

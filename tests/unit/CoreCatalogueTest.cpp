@@ -35,6 +35,9 @@ TEST(CoreCatalogue, ScanListsFoldersWithAJarAbove10MiBAndFillsOnlyAnEmptySelecti
     MakeJar(versions / Utf8Path("我的整合包") / "client.jar", 11);
     MakeJar(versions / "exactly" / "exactly.jar", 10);
     MakeJar(versions / "notes.jar", 30);  // a file, not a folder
+    // A small jar with a JSON that resolves is a core; one whose parent is missing is not.
+    MakeJar(versions / "orphan" / "orphan.jar", 1);
+    WriteFile(versions / "orphan" / "orphan.json", R"({"id":"orphan","inheritsFrom":"1.19"})");
     Settings settings;
     ScanCores(settings);
     std::map<std::string, CoreEntry> byName;
@@ -57,21 +60,29 @@ TEST(JavaSelection, AutoTakesTheFirstJavaOfTheMajorTheGameNeedsAndAnExplicitOneW
                                            {R"(openjdk version "17.0.9")", "/jdk/17/bin/java", false},
                                            {R"(openjdk version "17.0.1")", "/jdk/17b/bin/java", false},
                                            {R"(java version "1.8.0_392")", "/jdk/8/bin/java", true}};
-    const auto core = [](const std::string& name, const std::string& real) { return CoreEntry{name, "/v", "/v/x.jar", real}; };
-    const std::vector<std::pair<std::string, std::string>> needs = {
-        {"1.12.2", "8"}, {"1.16.5", "8"}, {"1.17", "17"}, {"1.20.5", "17"}, {"1.20.6", "21"}, {"Fabric 1.21.1", "21"},
-        {"24w14a", "21"}, {"0.30", "17"}, {"99999999999999999999.1", "21"}};
-    for (const auto& [version, major] : needs) {
-        const JavaChoice choice = ChooseJavaForCore("auto", list, core("x", version));
-        EXPECT_EQ(std::tie(choice.ok, choice.javaPath), std::make_tuple(true, "/jdk/" + major + "/bin/java")) << version;
+    const auto core = [](const std::string& name, const std::string& real, int declared = 0) {
+        return CoreEntry{name, "/v", "/v/x.jar", real, declared};
+    };
+    // The major the version JSON declares decides (16 reads as 17); the version number otherwise.
+    const std::vector<std::tuple<std::string, int, std::string>> needs = {
+        {"1.12.2", 0, "8"}, {"1.16.5", 0, "8"}, {"1.17", 0, "17"}, {"1.20.5", 0, "17"}, {"1.20.6", 0, "21"},
+        {"Fabric 1.21.1", 0, "21"}, {"24w14a", 0, "21"}, {"0.30", 0, "17"}, {"99999999999999999999.1", 0, "21"},
+        {"1.12.2", 21, "21"}, {"1.17.1", 16, "17"}, {"rd-132211", 8, "8"}};
+    for (const auto& [version, declared, major] : needs) {
+        const JavaChoice choice = ChooseJavaForCore("auto", list, core("x", version, declared));
+        EXPECT_EQ(std::tie(choice.ok, choice.javaPath, choice.javaMajor),
+                  std::make_tuple(true, "/jdk/" + major + "/bin/java", std::stoi(major))) << version;
         EXPECT_EQ(choice.message, "已为版本 " + version + " 自动选择推荐 Java");
     }
+    EXPECT_EQ(ChooseJavaForCore("auto", list, core("x", "", 25)).message,
+              "未找到适合版本 x 的 Java 25，请先安装对应 Java 或到设置里手动选择");
     EXPECT_EQ(ChooseJavaForCore("auto", list, core("my pack", "")).message, "已为版本 my pack 自动选择推荐 Java");
     EXPECT_EQ(ChooseJavaForCore("auto", {list[1]}, core("x", "1.16.5")).message,
               "未找到适合版本 1.16.5 的 Java 8（1.8.0），请先安装对应 Java 或到设置里手动选择");
 
     // Listed (letter case aside) though gone from disk, or present though unlisted: used as it is.
-    EXPECT_EQ(ChooseJavaForCore("/JDK/8/BIN/JAVA", list, core("x", "1.20.6")).javaPath, "/JDK/8/BIN/JAVA");
+    const JavaChoice listed = ChooseJavaForCore("/JDK/8/BIN/JAVA", list, core("x", "1.20.6"));
+    EXPECT_EQ(std::tie(listed.javaPath, listed.javaMajor), std::make_tuple("/JDK/8/BIN/JAVA", 8));
     TempHome home;
     WriteFile(home.root() / "java", "");
     EXPECT_TRUE(ChooseJavaForCore(PathUtf8(home.root() / "java"), {}, core("x", "1.12.2")).ok);

@@ -118,12 +118,14 @@ TEST(CredentialStore, FailedSaveLeavesTheOldFile) {
     WriteFile(temp / "blocker", "x");
     EXPECT_FALSE(SaveCredentials(other));
     EXPECT_EQ(ReadFile(home.store()), before);
-    // The store path itself is a non-empty folder: the move fails and nothing is written there.
+    // The store path itself is a non-empty folder: the move fails, nothing is written there and
+    // no temporary file is left behind.
     std::filesystem::remove_all(temp);
     std::filesystem::remove(home.store());
     WriteFile(home.store() / "blocker", "x");
     EXPECT_FALSE(SaveCredentials(other));
-    EXPECT_EQ(ReadFile(temp), SerializeCredentials(other));
+    EXPECT_EQ(ReadFile(home.store() / "blocker"), "x");
+    EXPECT_FALSE(std::filesystem::exists(temp));
 }
 
 }  // namespace

@@ -96,12 +96,13 @@ TEST_F(JavaDiscoveryTest, ScanFollowsTheSourcesListsEachRuntimeOnceAndKeepsManua
     EXPECT_EQ(grown.size(), list.size());
 }
 
-TEST(JavaListCheck, StartUpRescansWhenANameIsNoVersionBannerAndAnEmptySelectionIsFilled) {
+TEST(JavaListCheck, StartUpRescansWhenANameIsNoVersionBannerAndAnEmptySelectionBecomesAuto) {
     EXPECT_FALSE(javaListNeedsRescan({{kBanner17, "/a", false}, {"version", "/b", true}}));
     for (const char* name : {"Java (bin)", "Version 17", "versio"}) EXPECT_TRUE(javaListNeedsRescan({{name, "/a"}})) << name;
-    std::string selected;  // filled after a scan only when empty
+    std::string selected;  // what the page shows for it, never a path the page does not show
     EXPECT_TRUE(fillSelectedJava(selected, {{kBanner17, "/a", false}, {kBanner8, "/b", false}}));
-    EXPECT_EQ(selected, "/a");
+    EXPECT_EQ(selected, "auto");
+    EXPECT_FALSE(fillSelectedJava(selected, {}));
 }
 
 }  // namespace

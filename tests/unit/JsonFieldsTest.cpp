@@ -2,10 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "JsonDocument.h"
 #include "JsonFields.h"
+#include "ModpackImport.h"
+#include "TempHome.h"
+#include "VersionManifest.h"
+#include "ZipWriter.h"
 #include "ScriptText.h"
+#include "SystemReports.h"
 
 namespace lumivale {
 namespace {
@@ -61,28 +70,73 @@ TEST(ReadIntField, ReadsTheLongestDecimalPrefixAndZeroForAnythingElse) {
     for (const auto& c : cases) EXPECT_EQ(ReadIntField(c.json, "v"), c.expected) << c.json;
 }
 
-// Every event goes through one of the two JSON escapers, and a boot error through the script one.
+// Every event goes through the JSON escaper, and a boot error through the script one. Whatever
+// the bytes, the escaped text is a valid JSON string: controls escaped, broken UTF-8 replaced.
 TEST(Escaping, AwkwardBytesAndWhatReadsBack) {
     const std::string controls("\x01\x1f\0\x08\x0c", 5);
+    const std::string& fffd = kBad;
     const struct {
-        std::string in, basic, text, script;
+        std::string in, json, script;
     } cases[] = {
-        {R"(C:\Java "x")", R"(C:\\Java \"x\")", R"(C:\\Java \"x\")", R"(C:\\Java \"x\")"},
-        {"a\nb\r\tz", "a\nb\r\tz", R"(a\nb\r\tz)", "a\\nb\\r\tz"},
-        {controls, controls, "?????", controls},
-        {"</script><b>", "</script><b>", "</script><b>", R"(\u003c/script>\u003cb>)"},
-        {"中 '&> /", "中 '&> /", "中 '&> /", "中 '&> /"},
-        {"\xFF\x7F \xE4\xB8", "\xFF\x7F \xE4\xB8", "\xFF\x7F \xE4\xB8", "\xFF\x7F \xE4\xB8"},  // not UTF-8, DEL
-        {"", "", "", ""},
+        {R"(C:\Java "x")", R"(C:\\Java \"x\")", R"(C:\\Java \"x\")"},
+        {"a\nb\r\tz", R"(a\nb\r\tz)", "a\\nb\\r\tz"},
+        {controls, R"(\u0001\u001f\u0000\b\f)", controls},
+        {"</script><b>", "</script><b>", R"(\u003c/script>\u003cb>)"},
+        {"中 '&> / 😀", "中 '&> / 😀", "中 '&> / 😀"},
+        // Not UTF-8: a stray byte, a cut sequence, an overlong slash, a surrogate; DEL stays.
+        {"\xFF\x7F \xE4\xB8", fffd + "\x7F " + fffd + fffd, "\xFF\x7F \xE4\xB8"},
+        {"\xC0\xAF\xED\xA0\x80", fffd + fffd + fffd + fffd + fffd, "\xC0\xAF\xED\xA0\x80"},
+        {"", "", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(EscapeJsonBasic(c.in), c.basic) << c.in;
-        EXPECT_EQ(EscapeJsonText(c.in), c.text) << c.in;
+        EXPECT_EQ(EscapeJsonBasic(c.in), c.json) << c.in;
+        EXPECT_EQ(EscapeJsonText(c.in), c.json) << c.in;
         EXPECT_EQ(EscapeForScriptString(c.in), c.script) << c.in;
-        if (c.in != controls) {
-            EXPECT_EQ(ReadTextField("{\"v\":\"" + EscapeJsonText(c.in) + "\"}", "v"), c.in);
+        const std::string event = "{\"v\":\"" + c.json + "\"}";
+        EXPECT_TRUE(nlohmann::json::accept(event)) << event;
+        if (c.json.find(kBad) == std::string::npos) {
+            EXPECT_EQ(ReadTextField(event, "v"), c.in);
         }
     }
+    // The same for many random byte strings, weighted towards the awkward ones.
+    std::mt19937 random(12);
+    const std::string alphabet("\0\x01\x1f\"\\/a\x7f\x80\xbf\xc0\xc2\xe0\xed\xef\xf0\xf4\xf5\xff", 19);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes(random() % 12, ' ');
+        for (char& b : bytes) b = alphabet[random() % alphabet.size()];
+        ASSERT_TRUE(nlohmann::json::accept("\"" + EscapeJsonText(bytes) + "\""));
+    }
+}
+
+// One odd folder or Java name must not hide the whole list from the page.
+TEST(Escaping, ListEventsStayValidJsonWhateverTheNames) {
+    const std::string odd[] = {"1.20\n1", std::string("a\0b", 3), "\x01", "caf\xE9", "\xF0\x9F", "x\"]}"};
+    for (const std::string& name : odd) {
+        const std::string cores = CoreListEvent({{name, "/games/versions/" + name, "", name}});
+        const std::string java = JavaListEvent({{"openjdk " + name, "/opt/" + name + "/bin/java", true}});
+        EXPECT_TRUE(nlohmann::json::accept(cores)) << cores;
+        EXPECT_TRUE(nlohmann::json::accept(java)) << java;
+    }
+}
+
+// A document nested far deeper than any real one is refused where it is read, not copied into a
+// stack overflow later: a version JSON, a modpack manifest, any answer.
+TEST(JsonDocuments, NestingDeeperThanAnyRealDocumentIsRefused) {
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_FALSE(ParseJsonDocument(nested(kMaxJsonDepth)).is_discarded());
+    EXPECT_TRUE(ParseJsonDocument(nested(kMaxJsonDepth + 1)).is_discarded());
+    EXPECT_TRUE(ParseJsonDocument("{\"a\":1,}").is_discarded());
+
+    test::TempHome home;
+    const std::string deep = R"({"id":"x","mainClass":"M","libraries":)" + nested(100000) + "}";
+    test::WriteFile(home.root() / "deep.json", deep);
+    EXPECT_TRUE(loadJsonFile((home.root() / "deep.json").string()).is_null());
+    test::WriteZip(home.root() / "deep.zip", {{"manifest.json", R"({"name":"P","minecraft":{"version":"1.20.1"},"files":)" +
+                                                                     nested(100000) + "}"}});
+    ModpackPlan plan;
+    std::string error;
+    EXPECT_FALSE(ReadModpackPlan((home.root() / "deep.zip").string(), plan, error));
+    EXPECT_EQ(error, "manifest.json 不是合法 JSON");
 }
 
 }  // namespace

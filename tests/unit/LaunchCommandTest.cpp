@@ -9,6 +9,7 @@
 
 #include "LaunchCommand.h"
 #include "LaunchFiles.h"
+#include "CoreCatalogue.h"
 #include "LaunchTestKit.h"
 #include "Log.h"
 #include "Resources.h"
@@ -181,6 +182,112 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     EXPECT_FALSE(fs::exists(fs::path(n) / "META-INF"));
 }
 
+// Every era in one shared game folder, as the catalogue lists it: the main class, the class path,
+// this version's natives only, and the arguments the game parses.
+TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;  // an argument and the next one
+    struct Era {
+        std::string id, fixture, parent, mainClass, realVersion;
+        int javaMajor;
+        std::size_t libraries;  // class-path entries after the core jar
+        Strings first;          // the first of them, below libraries/
+        Strings natives;        // what the natives folder holds
+        Pairs arguments;
+    };
+    const std::string forge = "1.7.10-Forge10.13.4.1614-1.7.10", legacy = "net.minecraft.launchwrapper.Launch",
+                      main = "net.minecraft.client.main.Main", jinput = "jinput-platform-2.0.5-natives-linux.so",
+                      session = "token:token-1:0123456789abcdef0123456789abcdef";
+    const Strings lwjgl3 = {"lwjgl-3.3.3-natives-linux.so", "lwjgl-freetype-3.3.3-natives-linux.so", "lwjgl-glfw-3.3.3-natives-linux.so",
+                            "lwjgl-jemalloc-3.3.3-natives-linux.so", "lwjgl-openal-3.3.3-natives-linux.so",
+                            "lwjgl-opengl-3.3.3-natives-linux.so", "lwjgl-stb-3.3.3-natives-linux.so", "lwjgl-tinyfd-3.3.3-natives-linux.so"};
+    const Strings oldFirst = {"net/java/jinput/jinput/2.0.5/jinput-2.0.5.jar", "net/java/jutils/jutils/1.0.0/jutils-1.0.0.jar"};
+    const std::vector<Era> eras = {
+        {"rd-132211", "rd-132211", "", "com.mojang.rubydung.RubyDung", "rd-132211", 0, 7,
+         {oldFirst[0], oldFirst[1], "net/minecraft/launchwrapper/1.6/launchwrapper-1.6.jar"},
+         {"lwjgl-platform-2.9.0-natives-linux.so", jinput}, {{"com.mojang.rubydung.RubyDung", "Steve"}, {"Steve", session}}},
+        {"b1.7.3", "b1.7.3", "", legacy, "b1.7.3", 0, 7, {oldFirst[0], oldFirst[1], "net/minecraft/launchwrapper/1.5/launchwrapper-1.5.jar"},
+         {"lwjgl-platform-2.9.0-natives-linux.so", jinput},
+         {{legacy, "Steve"}, {"Steve", session}, {"--assetsDir", "%game%/resources"}}},
+        {"1.5.2", "1.5.2", "", legacy, "1.5.2", 0, 7, oldFirst, {"lwjgl-platform-2.9.0-natives-linux.so", jinput},
+         {{session, "--gameDir"}, {"--gameDir", "%game%"}, {"--assetsDir", "%game%/resources"}}},
+        {"1.7.10", "1.7.10", "", main, "1.7.10", 8, 29, {"com/google/code/gson/gson/2.2.4/gson-2.2.4.jar", "com/google/guava/guava/15.0/guava-15.0.jar"},
+         {"lwjgl-platform-2.9.1-natives-linux.so", jinput}, {{"--userProperties", "{}"}, {"--assetsDir", "%root%/assets"}}},
+        {"1.8.9", "1.8.9", "", main, "1.8.9", 8, 31, {"com/google/code/gson/gson/2.2.4/gson-2.2.4.jar", "com/google/guava/guava/17.0/guava-17.0.jar"},
+         {"lwjgl-platform-2.9.4-nightly-20150209-natives-linux.so", jinput}, {{"--userProperties", "{}"}, {"--assetIndex", "1.8"}}},
+        {"1.21.1", "1.21.1", "", main, "1.21.1", 21, 56, {"com/github/oshi/oshi-core/6.4.10/oshi-core-6.4.10.jar"}, lwjgl3,
+         {{"--version", "1.21.1"}, {"--xuid", "0123456789abcdef0123456789abcdef"}}},
+        {forge, "forge-1.7.10-10.13.4.1614-install_profile", "1.7.10", legacy, "1.7.10", 8, 44,
+         {"com/google/code/gson/gson/2.2.4/gson-2.2.4.jar", "com/google/guava/guava/17.0/guava-17.0.jar"},
+         {"lwjgl-platform-2.9.1-natives-linux.so", jinput},
+         {{"--version", forge}, {"--userProperties", "{}"}, {"--tweakClass", "cpw.mods.fml.common.launcher.FMLTweaker"}}},
+        {"neoforge-21.1.77", "neoforge-21.1.77", "1.21.1", "cpw.mods.bootstraplauncher.BootstrapLauncher", "1.21.1", 21, 92,
+         {"com/electronwill/night-config/core/3.8.0/core-3.8.0.jar"}, lwjgl3,
+         {{"-DlibraryDirectory=%root%/libraries", "-p"}, {"--fml.mcVersion", "1.21.1"}, {"--launchTarget", "forgeclient"}}},
+        {"fabric-loader-0.14.0-1.18.2", "fabric-loader-0.14.0-1.18.2", "1.18.2", "net.fabricmc.loader.impl.launch.knot.KnotClient",
+         "1.18.2", 0, 11, {"net/fabricmc/access-widener/2.1.0/access-widener-2.1.0.jar", "net/fabricmc/fabric-loader/0.14.0/fabric-loader-0.14.0.jar"},
+         {}, {{"--username", "Steve"}}}};
+
+    // The versions, each jar-less core's parent (1.18.2 stands in for the game Fabric was put on)
+    // and every file their libraries name: natives jars as zips holding one library named after
+    // them, the rest empty.
+    installVersion("1.18.2", {{"id", "1.18.2"}, {"mainClass", main}, {"minecraftArguments", "--username ${auth_player_name}"}});
+    for (const Era& era : eras) {
+        const json document = era.id == forge ? Fixture(era.fixture)["versionInfo"] : Fixture(era.fixture);
+        installVersion(era.id, document, era.parent.empty());
+        std::set<std::string> natives;
+        for (const NativeArchive& archive : nativeArchives(document)) natives.insert(archive.path);
+        for (const auto& library : document["libraries"]) {
+            for (const LibraryFile& file : libraryFiles(library, "https://libraries.invalid/")) {
+                const std::string stem = fs::path(file.path).stem().string();
+                if (!natives.count(file.path)) touchLibrary(file.path);
+                else zipLibrary(file.path, {{stem + ".so", "so"}, {"META-INF/" + stem + ".so", "no"}});
+            }
+        }
+    }
+    // The old games' index maps its objects to the game's resources folder.
+    WriteFile(root() / "assets/indexes/pre-1.6.json", R"({"map_to_resources":true,"objects":{"sound3/step.ogg":{"hash":"ab12","size":3}}})");
+    WriteFile(root() / "assets/objects/ab/ab12", "ogg");
+
+    bool found = false;
+    const std::vector<CoreEntry> cores = ListCores(rootText(), found);
+    for (const Era& era : eras) {
+        const auto core = std::find_if(cores.begin(), cores.end(), [&](const CoreEntry& c) { return c.name == era.id; });
+        ASSERT_NE(core, cores.end()) << era.id;
+        EXPECT_EQ(std::tie(core->realVersion, core->javaMajor), std::tie(era.realVersion, era.javaMajor)) << era.id;
+        LaunchRequest request = requestFor(era.id);
+        request.coreJar = core->jar;
+        EXPECT_EQ(core->jar, folderOf(era.parent.empty() ? era.id : era.parent) + "/" + (era.parent.empty() ? era.id : era.parent) + ".jar");
+        const LaunchPlan plan = buildLaunchCommand(request);
+        ASSERT_TRUE(plan.success) << era.id << ": " << plan.error;
+        const Strings& args = plan.arguments;
+        const auto cp = std::find(args.begin(), args.end(), "-cp");
+        ASSERT_LT(cp + 2, args.end()) << era.id;
+        EXPECT_NE(std::find(cp + 2, args.end(), era.mainClass), args.end()) << era.id;  // after the JVM arguments
+        Strings classpath;
+        for (std::size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1) {
+            next = cp[1].find(':', at);
+            classpath.push_back(cp[1].substr(at, next == std::string::npos ? next : next - at));
+        }
+        EXPECT_EQ(classpath.front(), core->jar) << era.id;
+        EXPECT_EQ(classpath.size(), era.libraries + 1) << era.id;
+        for (std::size_t i = 0; i < era.first.size() && i + 1 < classpath.size(); ++i) EXPECT_EQ(classpath[i + 1], lib(era.first[i])) << era.id;
+
+        std::set<std::string> extracted;
+        for (const auto& entry : fs::recursive_directory_iterator(natives(era.id))) extracted.insert(entry.path().filename().string());
+        EXPECT_EQ(extracted, std::set<std::string>(era.natives.begin(), era.natives.end())) << era.id;
+        for (auto [argument, next] : era.arguments) {
+            for (std::string* text : {&argument, &next}) {
+                for (const auto& [mark, value] : {std::pair<std::string, std::string>{"%game%", folderOf(era.id)}, {"%root%", rootText()}}) {
+                    if (const auto at = text->find(mark); at != std::string::npos) text->replace(at, mark.size(), value);
+                }
+            }
+            const auto at = std::find(args.begin(), args.end(), argument);
+            EXPECT_TRUE(at != args.end() && at + 1 != args.end() && at[1] == next) << era.id << ": " << argument << " " << next;
+        }
+    }
+    EXPECT_EQ(ReadFile(fs::path(folderOf("b1.7.3")) / "resources/sound3/step.ogg"), "ogg");
+}
+
 TEST_F(LaunchCommandTest, QuickJoinMemoryFlagsQuotingAndEmptyArgumentsFollowTheRequest) {
     const auto tail = [](const LaunchRequest& r, std::size_t count) {
         const Strings args = buildLaunchCommand(r).arguments;
@@ -199,7 +306,7 @@ TEST_F(LaunchCommandTest, QuickJoinMemoryFlagsQuotingAndEmptyArgumentsFollowTheR
     const Strings args = buildLaunchCommand(manifestHeap).arguments;
     EXPECT_EQ(std::count_if(args.begin(), args.end(), [](const std::string& a) { return a.starts_with("-Xm"); }), 1);
 
-    // The command line quotes what holds blanks or quotes; an empty argument is dropped from both forms.
+    // The command line quotes what holds blanks or quotes; an empty value stays one argument.
     request = smallCore({{"minecraftArguments", "--username ${auth_player_name} --accessToken ${auth_access_token} "
                                                 "--userType ${user_type}"},
                          {"arguments", {{"game", {"--ignored"}}}}});  // the legacy text wins
@@ -208,12 +315,36 @@ TEST_F(LaunchCommandTest, QuickJoinMemoryFlagsQuotingAndEmptyArgumentsFollowTheR
     request.accessToken.clear();
     request.options = {"-Dd=C:\\Games\\"};
     const LaunchPlan plan = buildLaunchCommand(request);
-    EXPECT_EQ(Strings(plan.arguments.end() - 6, plan.arguments.end()),
-              (Strings{"Main", "--username", "Say \"hi\" now", "--accessToken", "--userType", "mojang"}));
+    EXPECT_EQ(Strings(plan.arguments.end() - 7, plan.arguments.end()),
+              (Strings{"Main", "--username", "Say \"hi\" now", "--accessToken", "", "--userType", "mojang"}));
     EXPECT_TRUE(plan.commandLine.starts_with("\"/opt/my java/bin/java\" -Dlumivale.launch.id=launch-1 ")) << plan.commandLine;
     EXPECT_TRUE(plan.commandLine.ends_with(" -Dd=C:\\Games\\ -cp " + request.coreJar +
-                                           " Main --username \"Say \\\"hi\\\" now\" --accessToken --userType mojang"))
+                                           " Main --username \"Say \\\"hi\\\" now\" --accessToken \"\" --userType mojang"))
         << plan.commandLine;
+}
+
+TEST_F(LaunchCommandTest, ACommandPastTheSystemsLimitPassesItsJvmArgumentsThroughAFile) {
+    // 600 libraries of long names: a class path far above the 128 KiB one argument may hold.
+    json libraries = json::array();
+    const std::string group = "org." + std::string(180, 'x');
+    for (int i = 0; i < 600; ++i) {
+        const std::string name = group + ":lib" + std::to_string(i) + ":1";
+        libraries.push_back({{"name", name}});
+        touchLibrary(libraryPath(*parseLibraryName(name)));
+    }
+    LaunchRequest request = smallCore({{"libraries", libraries}, {"minecraftArguments", "--name ${auth_player_name}"}});
+    request.options = {"-Dpath=C:\\a \"b\""};
+    const LaunchPlan plan = buildLaunchCommand(request);
+    ASSERT_TRUE(plan.success) << plan.error;
+    const std::string file = folderOf("small") + "/" + kArgumentFileName;
+    EXPECT_EQ(plan.arguments, (Strings{request.javaPath, "-Dlumivale.launch.id=launch-1", "@" + file, "Main", "--name", "Steve"}));
+    const std::string text = ReadFile(file);
+    EXPECT_TRUE(text.starts_with("\"-Xmx4096M\"\n\"-Xms4096M\"\n")) << text.substr(0, 200);
+    EXPECT_NE(text.find("\n\"-Dpath=C:\\\\a \\\"b\\\"\"\n\"-cp\"\n\"" + request.coreJar + ":"), std::string::npos);
+    EXPECT_TRUE(exceedsCommandLimit({std::string(131072, 'a')}, "") && !exceedsCommandLimit({std::string(131071, 'a')}, ""));
+
+    request.javaMajor = 8;  // Java 8 reads no argument file
+    EXPECT_EQ(buildLaunchCommand(request).error, kCommandTooLongForJava8Message);
 }
 
 TEST_F(LaunchCommandTest, BrokenCoresFailWithTheirMessage) {
@@ -252,6 +383,21 @@ TEST(LaunchFiles, OnlyNativeLibrariesAreExtractedAndHostileNamesWriteNothingOuts
 
     WriteFile(jar, "not a zip");
     EXPECT_EQ(extractNatives(PathUtf8(jar), PathUtf8(natives)), 0);
+}
+
+TEST(LaunchFiles, AVirtualIndexGetsItsObjectsByNameAndAModernOneTheAssetsFolder) {
+    TempHome home;
+    const fs::path assets = home.root() / "assets";
+    WriteFile(assets / "indexes/legacy.json", R"({"virtual":true,"objects":{"lang/zh.lang":{"hash":"cd34"},"../../out":{"hash":"cd34"},)"
+                                              R"("gone.ogg":{"hash":"ef56"},"stale.txt":{"hash":"cd34"}}})");
+    WriteFile(assets / "objects/cd/cd34", "text");
+    WriteFile(assets / "virtual/legacy/stale.txt", "old!!");  // another size: copied again
+    WriteFile(assets / "indexes/17.json", R"({"objects":{"lang/zh.lang":{"hash":"cd34"}}})");
+    const std::string root = PathUtf8(home.root()), game = PathUtf8(home.root() / "game");
+    EXPECT_EQ(prepareGameAssets(root, game, "legacy"), PathUtf8(assets / "virtual/legacy"));
+    EXPECT_EQ(ReadFile(assets / "virtual/legacy/lang/zh.lang") + ReadFile(assets / "virtual/legacy/stale.txt"), "texttext");
+    EXPECT_FALSE(fs::exists(assets / "virtual/legacy/gone.ogg") || fs::exists(home.root() / "out") || fs::exists(assets / "out"));
+    for (const char* index : {"17", "missing", "../indexes/17"}) EXPECT_EQ(prepareGameAssets(root, game, index), PathUtf8(assets)) << index;
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 // on real version JSONs, the folders around it, a Modrinth pack's files from a loopback server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <tuple>
+
 #include "ForgeInstall.h"
 #include "ForgeMerge.h"
 #include "LegacyMigration.h"
@@ -59,6 +62,12 @@ TEST(ModpackPlanReading, CurseForgeManifestsAndEveryRefusal) {
         EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
         EXPECT_EQ(error, message) << manifest;
     }
+    // A pack that is not there, and a file that is no zip, say so rather than blame the manifest.
+    EXPECT_FALSE(ReadModpackPlan((home.root() / "gone.zip").string(), plan, error));
+    EXPECT_EQ(error, "找不到整合包文件：" + (home.root() / "gone.zip").string());
+    WriteFile(zip, "PK but not really a zip");
+    EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
+    EXPECT_EQ(error, "整合包不是有效的 zip 文件：" + zip.string());
 }
 
 TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureWithForgeButNoOtherLoader) {
@@ -124,6 +133,39 @@ TEST(ModpackFolders, LegacyFoldersMoveOnlyWhereThePlaceIsFreeAndTreesGoWithoutFo
     EXPECT_TRUE(DeleteTree(versions.string()));
     EXPECT_FALSE(fs::exists(versions));
     EXPECT_TRUE(fs::exists(home.root() / "outside" / "kept.txt"));
+}
+
+// True once the process is gone or dead (a zombie waiting to be collected), within a few seconds.
+bool ProcessEnds(const std::string& pid) {
+    for (int i = 0; i < 100; ++i) {
+        const fs::path file = fs::path("/proc") / pid / "stat";
+        const std::string stat = fs::exists(file) ? ReadFile(file) : std::string();
+        const auto close = stat.rfind(") ");
+        if (close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X') return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// A hung installer is stopped with what it started once its time is up; a cancel stops it too.
+TEST(ModpackFolders, AnInstallerThatHangsIsStoppedWithItsChildren) {
+    TempHome home;
+    const fs::path java = home.root() / "java", pidFile = home.root() / "child.pid";
+    WriteFile(java, "#!/bin/sh\nsleep 600 &\necho $! > " + pidFile.string() + "\necho installing\nwait\n");
+    fs::permissions(java, fs::perms::owner_all);
+    const std::string log = (home.root() / "log" / "forge.log").string();
+    for (const bool cancel : {false, true}) {
+        std::string error;
+        InstallerLimits limits;
+        limits.timeLimit = std::chrono::milliseconds(cancel ? 60000 : 500);
+        if (cancel) limits.cancelled = [] { return true; };
+        EXPECT_FALSE(RunForgeInstaller(java.string(), "installer.jar", home.root().string(), log, error, limits));
+        EXPECT_EQ(error, cancel ? "Forge 安装已取消" : "Forge 安装程序超过 1 分钟仍未结束，已停止（详见日志 " + log + "）");
+        EXPECT_EQ(ReadFile(log), "installing\n");
+        const std::string pid = ReadFile(pidFile).substr(0, ReadFile(pidFile).find('\n'));
+        ASSERT_FALSE(pid.empty());
+        EXPECT_TRUE(ProcessEnds(pid)) << "the installer's child still runs";
+    }
 }
 
 TEST(ModrinthFiles, OnlyFilesWhoseSha1MatchesAreKeptAndPathsStayInsideTheFolder) {

@@ -61,6 +61,51 @@ TEST(VersionManifestRules, LibraryVersionsCompareByParts) {
     }
 }
 
+TEST(VersionManifestRules, LibraryNamesGiveTheirMavenPathAndOddNamesNone) {
+    const std::vector<std::pair<const char*, const char*>> names = {
+        {"net.fabricmc:fabric-loader:0.16.5", "net/fabricmc/fabric-loader/0.16.5/fabric-loader-0.16.5.jar"},
+        {"org.lwjgl:lwjgl:3.3.3:natives-linux", "org/lwjgl/lwjgl/3.3.3/lwjgl-3.3.3-natives-linux.jar"},
+        {"net.neoforged:mergetool:2.0.3:api@jar", "net/neoforged/mergetool/2.0.3/mergetool-2.0.3-api.jar"},
+        {"de.oceanlabs.mcp:mcp_config:1.20.1@zip", "de/oceanlabs/mcp/mcp_config/1.20.1/mcp_config-1.20.1.zip"},
+        {"a:b", ""}, {"a:b:1:c:d", ""}, {"a..b:c:1", ""}, {"a:..:1", ""}, {"a:b:1@", ""}, {"a:b/c:1", ""},
+        {"a:b:1@x/y", ""}, {"a:b\\c:1", ""}, {":b:1", ""}};
+    for (const auto& [name, path] : names) {
+        const auto parsed = parseLibraryName(name);
+        EXPECT_EQ(parsed ? libraryPath(*parsed) : "", path) << name;
+    }
+}
+
+TEST(VersionManifestRules, LibraryFilesForThisSystemWithTheirDeclaredHashes) {
+    const auto files = [](const json& library) {
+        Strings out;
+        for (const LibraryFile& f : libraryFiles(library, "https://libraries.invalid/")) {
+            out.push_back(f.path + " " + f.url + " " + f.sha1 + " " + std::to_string(f.size));
+        }
+        return out;
+    };
+    const json v189 = Fixture("1.8.9")["libraries"];
+    const json forge = Fixture("forge-1.7.10-10.13.4.1614-install_profile")["versionInfo"]["libraries"];
+    const std::string platform = "org/lwjgl/lwjgl/lwjgl-platform/2.9.4-nightly-20150209/lwjgl-platform-2.9.4-nightly-20150209";
+    const std::vector<std::pair<json, Strings>> cases = {
+        // An artifact beside old-form natives: both, each with what it declares.
+        {v189[29], {platform + ".jar https://libraries.minecraft.net/" + platform + ".jar b04f3ee8f5e43fa3b162981b50bb72fe1acabb33 22",
+                    platform + "-natives-linux.jar https://libraries.minecraft.net/" + platform +
+                        "-natives-linux.jar 931074f46c795d2f7b30ed6395df5715cfd7675b 578680"}},
+        {v189[31], {}},   // macOS only
+        {v189.back(), {}},  // Windows only
+        // Named only by coordinates: the library's own base, else the official one.
+        {forge[3], {"com/typesafe/akka/akka-actor_2.11/2.3.3/akka-actor_2.11-2.3.3.jar https://maven.minecraftforge.net/com/"
+                    "typesafe/akka/akka-actor_2.11/2.3.3/akka-actor_2.11-2.3.3.jar  -1"}},
+        {forge[1], {"net/minecraft/launchwrapper/1.12/launchwrapper-1.12.jar https://libraries.invalid/net/minecraft/"
+                    "launchwrapper/1.12/launchwrapper-1.12.jar  -1"}},
+        {json::parse(R"({"name":"g:a:1","url":"http://maven.invalid/x","natives":{"linux":"natives-${arch}"}})"),
+         {"g/a/1/a-1-natives-64.jar http://maven.invalid/x/g/a/1/a-1-natives-64.jar  -1"}},
+        {json::parse(R"({"name":"g:a:1","downloads":{"artifact":{"url":"http://h.invalid/a.jar","size":3}}})"),
+         {"g/a/1/a-1.jar http://h.invalid/a.jar  3"}},  // an artifact without a path: the name gives it
+        {json::parse(R"({"name":"g:a:1","downloads":{"artifact":{"path":"p.jar","url":""}}})"), {"p.jar   -1"}}};
+    for (const auto& [library, expected] : cases) EXPECT_EQ(files(library), expected) << library.dump();
+}
+
 TEST_F(VersionManifestTest, ClasspathOfForge1122IsKeyOrderedNewestWinsAndExistingOnly) {
     installFixture("1.12.2");
     const VersionManifest merged = resolveVersionManifest(Fixture("1.12.2-forge-14.23.5.2859"), rootText());

@@ -185,6 +185,11 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
 // Every era in one shared game folder, as the catalogue lists it: the main class, the class path,
 // this version's natives only, and the arguments the game parses.
 TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
+#if defined(_WIN32)
+    // Each era's natives and library counts below are what the real JSONs give Linux; the Windows
+    // rules are checked by VersionManifestRules and the 1.12.2 and 1.20.1 commands above.
+    GTEST_SKIP() << "the expectations are Linux's";
+#endif
     using Pairs = std::vector<std::pair<std::string, std::string>>;  // an argument and the next one
     struct Era {
         std::string id, fixture, parent, mainClass, realVersion;
@@ -256,7 +261,7 @@ TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
         EXPECT_EQ(std::tie(core->realVersion, core->javaMajor), std::tie(era.realVersion, era.javaMajor)) << era.id;
         LaunchRequest request = requestFor(era.id);
         request.coreJar = core->jar;
-        EXPECT_EQ(core->jar, folderOf(era.parent.empty() ? era.id : era.parent) + "/" + (era.parent.empty() ? era.id : era.parent) + ".jar");
+        EXPECT_EQ(core->jar, Native(folderOf(era.parent.empty() ? era.id : era.parent) + "/" + (era.parent.empty() ? era.id : era.parent) + ".jar"));
         const LaunchPlan plan = buildLaunchCommand(request);
         ASSERT_TRUE(plan.success) << era.id << ": " << plan.error;
         const Strings& args = plan.arguments;
@@ -265,7 +270,7 @@ TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
         EXPECT_NE(std::find(cp + 2, args.end(), era.mainClass), args.end()) << era.id;  // after the JVM arguments
         Strings classpath;
         for (std::size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1) {
-            next = cp[1].find(':', at);
+            next = cp[1].find(platform_constants::kClassPathSeparator, at);
             classpath.push_back(cp[1].substr(at, next == std::string::npos ? next : next - at));
         }
         EXPECT_EQ(classpath.front(), core->jar) << era.id;
@@ -336,12 +341,15 @@ TEST_F(LaunchCommandTest, ACommandPastTheSystemsLimitPassesItsJvmArgumentsThroug
     request.options = {"-Dpath=C:\\a \"b\""};
     const LaunchPlan plan = buildLaunchCommand(request);
     ASSERT_TRUE(plan.success) << plan.error;
-    const std::string file = folderOf("small") + "/" + kArgumentFileName;
+    const std::string file = Native(folderOf("small") + "/" + kArgumentFileName);
     EXPECT_EQ(plan.arguments, (Strings{request.javaPath, "-Dlumivale.launch.id=launch-1", "@" + file, "Main", "--name", "Steve"}));
     const std::string text = ReadFile(file);
     EXPECT_TRUE(text.starts_with("\"-Xmx4096M\"\n\"-Xms4096M\"\n")) << text.substr(0, 200);
-    EXPECT_NE(text.find("\n\"-Dpath=C:\\\\a \\\"b\\\"\"\n\"-cp\"\n\"" + request.coreJar + ":"), std::string::npos);
-    EXPECT_TRUE(exceedsCommandLimit({std::string(131072, 'a')}, "") && !exceedsCommandLimit({std::string(131071, 'a')}, ""));
+    std::string coreJar = request.coreJar;  // its backslashes doubled, as the file writes them
+    for (std::size_t at = 0; (at = coreJar.find('\\', at)) != std::string::npos; at += 2) coreJar.insert(at, 1, '\\');
+    EXPECT_NE(text.find("\n\"-Dpath=C:\\\\a \\\"b\\\"\"\n\"-cp\"\n\"" + coreJar + kClassPathSeparator), std::string::npos);
+    const std::size_t longest = platform_constants::kLongestArgument;
+    EXPECT_TRUE(exceedsCommandLimit({std::string(longest + 1, 'a')}, "") && !exceedsCommandLimit({std::string(longest - 100, 'a')}, ""));
 
     request.javaMajor = 8;  // Java 8 reads no argument file
     EXPECT_EQ(buildLaunchCommand(request).error, kCommandTooLongForJava8Message);
@@ -394,7 +402,7 @@ TEST(LaunchFiles, AVirtualIndexGetsItsObjectsByNameAndAModernOneTheAssetsFolder)
     WriteFile(assets / "virtual/legacy/stale.txt", "old!!");  // another size: copied again
     WriteFile(assets / "indexes/17.json", R"({"objects":{"lang/zh.lang":{"hash":"cd34"}}})");
     const std::string root = PathUtf8(home.root()), game = PathUtf8(home.root() / "game");
-    EXPECT_EQ(prepareGameAssets(root, game, "legacy"), PathUtf8(assets / "virtual/legacy"));
+    EXPECT_EQ(prepareGameAssets(root, game, "legacy"), Native(PathUtf8(assets / "virtual/legacy")));
     EXPECT_EQ(ReadFile(assets / "virtual/legacy/lang/zh.lang") + ReadFile(assets / "virtual/legacy/stale.txt"), "texttext");
     EXPECT_FALSE(fs::exists(assets / "virtual/legacy/gone.ogg") || fs::exists(home.root() / "out") || fs::exists(assets / "out"));
     for (const char* index : {"17", "missing", "../indexes/17"}) EXPECT_EQ(prepareGameAssets(root, game, index), PathUtf8(assets)) << index;

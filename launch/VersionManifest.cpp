@@ -237,6 +237,15 @@ json loadJsonFile(const std::string& path) {
     return parsed;
 }
 
+std::string versionJsonProblem(const std::string& path, const char* missingMessage) {
+    std::error_code error;
+    const auto status = fs::status(Utf8Path(path), error);
+    if (!fs::exists(status)) return missingMessage + path;
+    std::string bytes;
+    if (!fs::is_regular_file(status) || !ReadWholeFile(Utf8Path(path), bytes)) return "无法读取版本 JSON：" + path;
+    return "版本 JSON 已损坏（不是有效的 JSON）：" + path;
+}
+
 std::string versionJsonPath(const std::string& gameRoot, const std::string& id) {
     return PathUtf8(Below(Below(Utf8Path(gameRoot) / "versions", id), id + ".json"));
 }

@@ -278,18 +278,23 @@ bool ZipArchive::Stream(std::uint64_t index, const std::function<bool(std::strin
         if (!inflater.ready) return false;
         std::vector<unsigned char> out(kPiece);
         int status = Z_OK;
+        bool rawDone = false;
         while (status != Z_STREAM_END) {
-            if (inflater.stream.avail_in == 0) {
+            if (inflater.stream.avail_in == 0 && !rawDone) {
                 const std::string_view piece = raw.Next(ok);
-                if (!ok || piece.empty()) return false;  // the data ends before the stream does
+                if (!ok) return false;
+                rawDone = piece.empty();
                 inflater.stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
                 inflater.stream.avail_in = static_cast<uInt>(piece.size());
             }
+            // With all input taken, inflate may still hold output (a long run): it is asked
+            // again until it ends the stream or can make no progress (the data ends early).
             inflater.stream.next_out = out.data();
             inflater.stream.avail_out = static_cast<uInt>(out.size());
             status = inflate(&inflater.stream, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END) return false;
             const std::size_t produced = out.size() - inflater.stream.avail_out;
+            if (status == Z_BUF_ERROR && produced == 0) return false;
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return false;
             if (produced > 0 && !deliver({reinterpret_cast<const char*>(out.data()), produced})) return false;
         }
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DownloadEngine.h"
+#include "Files.h"
 #include "Hash.h"
 #include "Log.h"
 #include "Paths.h"
@@ -494,10 +495,7 @@ bool EnsureModpackClientJar(const std::string& gameDir, const json& vanillaJson,
     if (IsPlainName(gameVersion)) {
         const std::string official = OfficialJarPath(gameDir, gameVersion);
         EnsureParentDirectories(official);
-        std::error_code copyError;
-        fs::copy_file(Utf8Path(jar), Utf8Path(official), fs::copy_options::overwrite_existing,
-                      copyError);
-        if (copyError) ConsoleLog("原版客户端副本写入失败：" + official);
+        if (!CopyFileReplacing(Utf8Path(jar), Utf8Path(official))) ConsoleLog("原版客户端副本写入失败：" + official);
     }
 
     Report(progress, kModpackClientJarStep, 100, "游戏核心就绪");

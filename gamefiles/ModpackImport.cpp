@@ -163,9 +163,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     report(6, 0, "正在安装 " + (loaderName.empty() ? std::string("加载器") : loaderName) + "…");
     const fs::path packJson = versionFolder / Utf8Path(name + ".json");
     if (plan.forgeVersion.empty() && plan.loader.empty()) {
-        std::error_code copyError;
-        fs::copy_file(Utf8Path(cache), packJson, fs::copy_options::overwrite_existing, copyError);
-        if (copyError) ConsoleLog("版本 json 写入失败：" + PathUtf8(packJson));
+        if (!CopyFileReplacing(Utf8Path(cache), packJson)) ConsoleLog("版本 json 写入失败：" + PathUtf8(packJson));
         report(6, 100, "无需 Forge");
     } else if (kind == LoaderKind::Fabric || kind == LoaderKind::Quilt) {
         if (!InstallProfileForModpack(plan, kind, vanilla, packJson, context, progress, error)) return false;

@@ -55,13 +55,6 @@ struct ThreadHandles {
 
 thread_local ThreadHandles threadHandles;
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
@@ -261,13 +254,6 @@ bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer, Heade
 
 }  // namespace
 
-std::optional<std::string> HttpResponse::Header(std::string_view name) const {
-    for (const HttpHeader& header : headers) {
-        if (EqualsIgnoringCase(header.name, name)) return header.value;
-    }
-    return std::nullopt;
-}
-
 HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sink,
                              const HttpHeadHandler& onHead) {
     HttpResponse response;
@@ -349,14 +335,6 @@ HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sin
         response.error = "the answer had no status line";
     }
     return response;
-}
-
-HttpResponse SendHttpRequest(const HttpRequest& request, std::string& body) {
-    body.clear();
-    return SendHttpRequest(request, [&body](std::string_view piece) {
-        body.append(piece);
-        return true;
-    });
 }
 
 void CloseHttpConnections() {

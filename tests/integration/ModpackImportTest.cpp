@@ -324,6 +324,33 @@ TEST_F(ModpackImportTest, ForgePackWithModsBecomesACoreThatASecondImportLeavesAl
     EXPECT_EQ(launcher->Wait(), 0);
 }
 
+// Without a loader nothing needs Java: this import also runs against the Windows build under Wine.
+TEST_F(ModpackImportTest, APackWithoutLoaderTakesTheMirrorsFilesAndTheCloudsMods) {
+    StartCloud();
+    const json manifest = {{"minecraft", {{"version", kVersion}, {"modLoaders", json::array()}}},
+                           {"name", "Plain Pack"},
+                           {"files", {{{"projectID", 1001}, {"fileID", 1002}}, {{"projectID", 4004}, {"fileID", 4005}}}}};
+    const fs::path zip = WritePack("plain 整合包.zip", manifest, {{"overrides/config/a.cfg", "config a"}});
+    auto launcher = Start();
+    Import(*launcher, zip);
+    const Events events = EventsUntil(*launcher);
+    ASSERT_EQ(events.Last(), "modpack:done") << events.all.back().dump() << "\n" << launcher->Stderr();
+    EXPECT_TRUE(events.Has("无需 Forge"));
+    const fs::path core = gameDir_ / "versions" / "Plain Pack";
+    EXPECT_EQ(json::parse(ReadFile(core / "Plain Pack.json"))["mainClass"], "net.minecraft.client.main.Main");
+    EXPECT_EQ(ReadFile(core / "Plain Pack.jar"), client_);
+    for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
+             {"config/a.cfg", "config a"}, {"mods/jei.jar", "content of jei.jar"},
+             {"mods/store-mod.jar", "content of store-mod.jar"}}) {
+        EXPECT_EQ(ReadFile(core / file), content) << file;
+    }
+    for (const char* asset : {"asset a", "asset b"}) {
+        EXPECT_EQ(ReadFile(gameDir_ / "assets/objects" / Sha1OfBytes(asset).substr(0, 2) / Sha1OfBytes(asset)), asset);
+    }
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+}
+
 TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     BuildInstaller("fail");
     // The player's own core of the pack's game version.

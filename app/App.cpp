@@ -1,5 +1,7 @@
 #include "App.h"
 
+#include <algorithm>
+
 #include "CoreCatalogue.h"
 #include "Endpoints.h"
 #include "JavaDiscovery.h"
@@ -8,6 +10,7 @@
 #include "SignIn.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
+#include "Worker.h"
 
 namespace lumivale {
 
@@ -32,8 +35,10 @@ bool App::Init() {
     loop->BindToCurrentThread();
 
     settings.Load();
-    // A saved Java list whose names do not look like version texts is found anew.
-    if (javaListNeedsRescan(settings.javaList)) settings.javaList = scanJava(settings.javaList);
+    // A saved Java list whose names do not look like version texts is found anew, off the UI
+    // thread: each runtime is started once to learn its version, which the page's first answers
+    // must not wait for.
+    if (javaListNeedsRescan(settings.javaList)) ScanJavaInBackground();
     fillSelectedJava(settings.selectedJava, settings.javaList);
     ScanCores(settings);
     // The settings file is rewritten at every start.
@@ -66,7 +71,28 @@ bool App::Init() {
     return true;
 }
 
+void App::ScanJavaInBackground() {
+    const bool started = StartWorker([this, loop = loop, current = settings.javaList] {
+        std::vector<JavaInstall> found = scanJava(current);
+        // Dropped when the App has gone meanwhile (its loop is closed then).
+        loop->Post([this, found = std::move(found)]() mutable {
+            // A runtime the player added meanwhile (picked or installed) stays listed.
+            for (const JavaInstall& entry : settings.javaList) {
+                const bool listed = std::any_of(found.begin(), found.end(), [&](const JavaInstall& known) {
+                    return known.exe == entry.exe;
+                });
+                if (entry.manual && !listed) found.push_back(entry);
+            }
+            settings.javaList = std::move(found);
+            settings.Save();
+            if (pageLoaded) ReportJava(*this);
+        });
+    });
+    if (!started) settings.javaList = scanJava(settings.javaList);
+}
+
 void App::OnPageReady() {
+    pageLoaded = true;
     ReportAccount(*this);
     ReportJava(*this);
     ReportCores(*this);

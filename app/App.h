@@ -34,6 +34,9 @@ public:
 
     // Runs each time the page has finished loading.
     void OnPageReady();
+    // Finds the Java runtimes on a worker; the list replaces the saved one on the UI thread and
+    // goes to the page again when the page has loaded by then.
+    void ScanJavaInBackground();
     // The window is gone: the run ends.
     void OnWindowDestroyed();
 
@@ -60,6 +63,7 @@ public:
     Profile selection;                    // the role chosen for play
     std::vector<Profile> signInProfiles;  // the roles of this run's last password sign-in
     bool pendingSuccessNotice = false;    // the next page load reports a fresh sign-in
+    bool pageLoaded = false;              // the page has loaded at least once
     std::string successName;
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a step needs, only those that are missing.
-# Usage: scripts/deps.sh build|run|test   (run includes build, test includes run)
+# Usage: scripts/deps.sh build|run|test|bench   (run includes build, test includes run, bench
+# includes build)
 set -euo pipefail
 step=${1:-build}
 
@@ -15,13 +16,17 @@ run_packages=(ca-certificates fonts-wqy-microhei)
 # What running the tests needs on top: a real JDK, openssl to make test certificates, an X
 # server and screenshots for the window test, and node with Chromium for the UI page tests.
 test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium)
+# What scripts/bench.sh needs on top of the build: nginx and curl to measure the downloads
+# against, a JDK for the start-up's Java runtimes, an X server for the window's memory.
+bench_packages=(nginx-light curl openjdk-17-jdk-headless xvfb xauth)
 
 packages=("${build_packages[@]}")
 case "$step" in
   build) ;;
   run) packages+=("${run_packages[@]}") ;;
   test) packages+=("${run_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+  bench) packages+=("${run_packages[@]}" "${bench_packages[@]}") ;;
+  *) echo "usage: $0 build|run|test|bench" >&2; exit 2 ;;
 esac
 
 missing=()

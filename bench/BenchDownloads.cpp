@@ -4,7 +4,7 @@
 //   lumivale_bench_downloads [--small N] [--small-size BYTES] [--large N] [--large-size BYTES]
 //                            [--workers N] [--rounds N] [--curl PATH] [--folder DIR]
 //                            [--only engine|curl] [--server URL --small-file F --large-file F]
-//                            [--name TEXT]
+//                            [--name TEXT] [--threads N] [--check yes|no]
 //
 // Defaults: 5000 files of 4 KiB and 100 files of 4 MiB, 64 parallel transfers, 3 rounds (the
 // median round of each client is reported; the two take turns going first), curl from
@@ -55,6 +55,8 @@ struct Settings {
     bool runEngine = true;
     bool runCurl = true;
     fs::path folder;
+    int threads = 0;     // the engine's threads; 0: its own choice
+    bool check = true;   // the engine checks each file's size and SHA-1
     std::string server;  // base URL of a server started elsewhere; empty: our own
     fs::path smallFile;  // what that server sends for /small/<i> and /large/<i>
     fs::path largeFile;
@@ -199,13 +201,16 @@ Result Check(const fs::path& root, const FileSet& set, double seconds) {
     return result;
 }
 
-Result RunEngine(const std::string& base, const FileSet& set, const fs::path& root, int workers) {
+Result RunEngine(const std::string& base, const FileSet& set, const fs::path& root, int workers,
+                 int threads, bool check) {
     std::vector<lumivale::DownloadItem> items;
     items.reserve(static_cast<std::size_t>(set.count));
-    const lumivale::ExpectedFile expected{set.sha1, static_cast<std::int64_t>(set.size)};
+    const lumivale::ExpectedFile expected =
+        check ? lumivale::ExpectedFile{set.sha1, static_cast<std::int64_t>(set.size)} : lumivale::ExpectedFile{};
     for (int i = 0; i < set.count; ++i) items.push_back({UrlOf(base, set.name, i), TargetOf(root, i), expected});
     lumivale::DownloadOptions options;
     options.parallel = workers;
+    options.threads = threads;
     std::string firstError;
     const double cpuBefore = CpuSeconds(RUSAGE_SELF);
     const auto start = Clock::now();
@@ -309,6 +314,10 @@ int main(int argc, char** argv) {
             settings.folder = value;
         else if (flag == "--server")
             settings.server = value;
+        else if (flag == "--threads")
+            settings.threads = ParseInt(value);
+        else if (flag == "--check")
+            settings.check = std::string(value) != "no";
         else if (flag == "--small-file")
             settings.smallFile = value;
         else if (flag == "--large-file")
@@ -371,7 +380,8 @@ int main(int argc, char** argv) {
                 runFolders.push_back(root);
                 fs::create_directories(root);
                 if (engineTurn) {
-                    engineRuns.push_back(RunEngine(base, set, root, settings.workers));
+                    engineRuns.push_back(
+                        RunEngine(base, set, root, settings.workers, settings.threads, settings.check));
                 } else {
                     curlRuns.push_back(RunCurl(base, set, root, settings.workers, settings.curl));
                 }

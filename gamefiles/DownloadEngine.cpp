@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -272,21 +273,60 @@ Outcome Evaluate(Job& job, const HttpResponse& response) {
     return Outcome::Failed;
 }
 
-// Many files on one set of transfers, driven by the calling thread.
+// What the threads of one batch share: the items still to start, and the caller's callables,
+// which run one call at a time.
+struct SharedBatch {
+    SharedBatch(const std::vector<DownloadItem>& all, const DownloadOptions& chosen,
+                const DownloadFinished& onFinished, const DownloadCancelled& onCancel)
+        : items(all), options(chosen), finished(onFinished), cancelled(onCancel) {}
+
+    const std::vector<DownloadItem>& items;
+    const DownloadOptions& options;
+    const DownloadFinished& finished;
+    const DownloadCancelled& cancelled;
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> stored{0};
+    std::atomic<bool> stopped{false};
+    std::mutex mutex;
+
+    std::optional<std::size_t> Take() {
+        if (stopped) return std::nullopt;
+        const std::size_t index = next.fetch_add(1);
+        return index < items.size() ? std::optional(index) : std::nullopt;
+    }
+    bool Cancelled() {
+        if (stopped) return true;
+        if (!cancelled) return false;
+        std::lock_guard lock(mutex);
+        if (cancelled()) stopped = true;
+        return stopped;
+    }
+    void Report(int index, bool ok, const std::string& error) {
+        if (ok) ++stored;
+        if (!finished) return;
+        std::lock_guard lock(mutex);
+        finished(index, ok, error);
+    }
+};
+
+// Some of a batch's files on one set of transfers, driven by one thread.
 class Batch {
   public:
-    Batch(const std::vector<DownloadItem>& items, const DownloadOptions& options,
-          const DownloadFinished& finished, HttpTransfers& transfers)
-        : items_(items), options_(options), finished_(finished), transfers_(transfers) {}
+    Batch(SharedBatch& shared, std::size_t width, HttpTransfers& transfers)
+        : items_(shared.items), options_(shared.options), shared_(shared), width_(width), transfers_(transfers) {}
 
-    int Run(const DownloadCancelled& cancelled) {
-        const std::size_t width = static_cast<std::size_t>(std::max(options_.parallel, 1));
-        while (next_ < items_.size() || !jobs_.empty()) {
-            if (cancelled && cancelled()) {
+    void Run() {
+        for (;;) {
+            if (shared_.Cancelled()) {
                 StopAll();
-                break;
+                return;
             }
-            while (jobs_.size() < width && next_ < items_.size()) Begin(next_++);
+            while (jobs_.size() < width_) {
+                const std::optional<std::size_t> index = shared_.Take();
+                if (!index) break;
+                Begin(*index);
+            }
+            if (jobs_.empty()) return;
             const auto now = Clock::now();
             auto wake = now + std::chrono::milliseconds(200);  // the cancel check's pace
             for (auto it = waiting_.begin(); it != waiting_.end();) {
@@ -306,7 +346,6 @@ class Batch {
                 std::this_thread::sleep_for(left);
             }
         }
-        return stored_;
     }
 
   private:
@@ -416,11 +455,10 @@ class Batch {
     }
 
     void Finish(Job& job, bool stored) {
-        if (stored) ++stored_;
         const int index = job.index;
         const std::string error = std::move(job.error);
         jobs_.erase(index);
-        if (finished_) finished_(index, stored, error);
+        shared_.Report(index, stored, error);
     }
 
     void StopAll() {
@@ -438,10 +476,9 @@ class Batch {
 
     const std::vector<DownloadItem>& items_;
     const DownloadOptions& options_;
-    const DownloadFinished& finished_;
+    SharedBatch& shared_;
+    const std::size_t width_;
     HttpTransfers& transfers_;
-    std::size_t next_ = 0;
-    int stored_ = 0;
     std::map<int, std::unique_ptr<Job>> jobs_;  // the files on their way
     std::vector<Job*> waiting_;                 // in a back-off wait
     std::unordered_set<std::string> folders_;   // parent folders already made
@@ -468,16 +505,38 @@ bool DownloadFile(const std::string& url, const std::string& targetPath, std::st
 
 int DownloadFiles(const std::vector<DownloadItem>& items, const DownloadOptions& options,
                   const DownloadFinished& finished, const DownloadCancelled& cancelled) {
-    // The thread's own set keeps its connections for the next batch; a set that is busy (a
-    // batch started from a handler of another) is left alone.
-    HttpTransfers* transfers = &ThreadTransfers();
-    std::unique_ptr<HttpTransfers> own;
-    if (transfers->Busy() || transfers->Running() > 0) {
-        own = std::make_unique<HttpTransfers>();
-        transfers = own.get();
+    SharedBatch shared(items, options, finished, cancelled);
+    // A few threads share the files, each with its own transfers: writing and hashing large
+    // bodies then uses more than one processor. Small batches stay on the calling thread.
+    const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int threads = options.threads > 0 ? options.threads : std::min(processors, 4);
+    threads = std::clamp(threads, 1, std::max(1, static_cast<int>(items.size() / 16)));
+    const std::size_t width = static_cast<std::size_t>(std::max(1, std::max(options.parallel, 1) / threads));
+
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back([&shared, width] {
+                HttpTransfers transfers;
+                Batch(shared, width, transfers).Run();
+            });
+        } catch (const std::system_error&) {
+            break;  // fewer threads; the ones running take every file
+        }
     }
-    Batch batch(items, options, finished, *transfers);
-    return batch.Run(cancelled);
+    {
+        // The calling thread's own set keeps its connections for the next batch; a set that is
+        // busy (a batch started from a handler of another) is left alone.
+        HttpTransfers* transfers = &ThreadTransfers();
+        std::unique_ptr<HttpTransfers> own;
+        if (transfers->Busy() || transfers->Running() > 0) {
+            own = std::make_unique<HttpTransfers>();
+            transfers = own.get();
+        }
+        Batch(shared, width, *transfers).Run();
+    }
+    for (std::thread& helper : helpers) helper.join();
+    return shared.stored.load();
 }
 
 int RunParallel(int count, int workers, const std::function<bool(int)>& work,

@@ -46,8 +46,10 @@ struct DownloadOptions {
     // from its start: past it the file fails with kDownloadStalledMessage. A body that keeps
     // coming never runs out of time, however long it is.
     std::chrono::milliseconds deadline{60000};
-    // Transfers DownloadFiles keeps going at once.
+    // Transfers DownloadFiles keeps going at once, and the threads that share them (each with
+    // its own connections); 0 threads: one per processor, at most 4, fewer for small batches.
     int parallel = 64;
+    int threads = 0;
 };
 
 // Message of a file that received nothing for longer than DownloadOptions::deadline; followed by
@@ -66,17 +68,18 @@ struct DownloadItem {
     ExpectedFile expected;
 };
 
-// Called on the calling thread as each file of a batch ends, in the order they end; `error` is
+// Called as each file of a batch ends, in the order they end; `error` is
 // the message of the file's last failure.
 using DownloadFinished = std::function<void(int index, bool stored, const std::string& error)>;
 // True once the caller wants the batch to stop.
 using DownloadCancelled = std::function<bool()>;
 
 // Every item as DownloadFile would fetch it, `options.parallel` at a time, on the calling thread
-// (one set of transfers: connections are reused, and a server that offers HTTP/2 carries many
-// files on one connection). Returns how many files are in place. Once `cancelled` answers true,
-// running transfers stop, their temporary files are removed and the call returns; files not yet
-// ended are not reported.
+// and up to options.threads - 1 helpers (each thread one set of transfers: connections are reused,
+// and a server that offers HTTP/2 carries many files on one connection). Returns how many files
+// are in place. `finished` and `cancelled` are called one call at a time, from any of these
+// threads. Once `cancelled` answers true, running transfers stop, their temporary files are
+// removed and the call returns; files not yet ended are not reported.
 int DownloadFiles(const std::vector<DownloadItem>& items, const DownloadOptions& options,
                   const DownloadFinished& finished = nullptr,
                   const DownloadCancelled& cancelled = nullptr);

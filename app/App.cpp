@@ -1,6 +1,7 @@
 #include "App.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "CoreCatalogue.h"
 #include "Endpoints.h"
@@ -10,7 +11,6 @@
 #include "SignIn.h"
 #include "SystemReports.h"
 #include "UiBridge.h"
-#include "Worker.h"
 
 namespace lumivale {
 
@@ -72,23 +72,31 @@ bool App::Init() {
 }
 
 void App::ScanJavaInBackground() {
-    const bool started = StartWorker([this, loop = loop, current = settings.javaList] {
-        std::vector<JavaInstall> found = scanJava(current);
-        // Dropped when the App has gone meanwhile (its loop is closed then).
-        loop->Post([this, found = std::move(found)]() mutable {
-            // A runtime the player added meanwhile (picked or installed) stays listed.
-            for (const JavaInstall& entry : settings.javaList) {
-                const bool listed = std::any_of(found.begin(), found.end(), [&](const JavaInstall& known) {
-                    return known.exe == entry.exe;
-                });
-                if (entry.manual && !listed) found.push_back(entry);
-            }
-            settings.javaList = std::move(found);
-            settings.Save();
-            if (pageLoaded) ReportJava(*this);
+    try {
+        javaScan = std::async(std::launch::async, [loop = loop, current = settings.javaList, this] {
+            std::vector<JavaInstall> found = scanJava(current);
+            // Taken on the UI thread; dropped when the App has gone meanwhile (its loop is closed
+            // then, and its destruction waits for this scan).
+            loop->Post([this] { TakeJavaScan(); });
+            return found;
         });
-    });
-    if (!started) settings.javaList = scanJava(settings.javaList);
+    } catch (const std::system_error&) {
+        settings.javaList = scanJava(settings.javaList);
+    }
+}
+
+void App::TakeJavaScan() {
+    if (!javaScan.valid()) return;
+    std::vector<JavaInstall> found = javaScan.get();
+    // A runtime the player added meanwhile (picked or installed) stays listed.
+    for (const JavaInstall& entry : settings.javaList) {
+        const bool listed = std::any_of(found.begin(), found.end(),
+                                        [&](const JavaInstall& known) { return known.exe == entry.exe; });
+        if (entry.manual && !listed) found.push_back(entry);
+    }
+    settings.javaList = std::move(found);
+    settings.Save();
+    if (pageLoaded) ReportJava(*this);
 }
 
 void App::OnPageReady() {

@@ -429,13 +429,14 @@ class Batch {
                 job.backOffDelay *= 2;
                 // The wait is no silence of the file's: its deadline starts again after it.
                 job.lastProgress = std::max(job.lastProgress, job.notBefore);
-                if (++job.attempt < kAttemptsPerCandidate) {
+                if (job.attempt + 1 < kAttemptsPerCandidate) {
+                    ++job.attempt;
                     job.hops = 0;
                     job.current = job.candidates[job.candidate];
                     waiting_.push_back(&job);
                     return;
                 }
-                break;  // unreachable with three waits in six attempts; ends like a failure
+                break;  // the candidate's last attempt: on to the next one
             case Outcome::Failed:
                 break;
         }

@@ -1,7 +1,6 @@
 #include "BackendEndpoints.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -16,12 +15,6 @@ namespace {
 // The static token that the backend asks for before it hands out the CurseForge key.
 constexpr auto kCurseForgeKeyToken = Scramble("lv-cfk-4e9b27d1a8c35f60b2d94e71");
 static_assert(kCurseForgeKeyToken.units.size() == 32, "the token is 31 characters");
-
-std::int64_t NowUnixSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // At most `count` bytes of UTF-8 text, never ending inside a character.
 std::string_view Head(std::string_view text, std::size_t count) {
@@ -58,6 +51,33 @@ bool Contains(std::string_view text, std::string_view part) { return text.find(p
 
 }  // namespace
 
+BackendAnswer SignedCall(CloudClient& client, std::string_view method, std::string_view path,
+                         std::string_view playerId, std::string_view body, std::string_view playerName,
+                         const TimestampSigner& sign) {
+    bool clockAdopted = false;
+    int freshSeconds = 0;
+    for (;;) {
+        const std::int64_t timestamp = client.NextTimestamp(playerId);
+        const std::string signature =
+            sign ? sign(timestamp) : client.Keys().SignBase64(std::to_string(timestamp) + std::string(playerId));
+        if (signature.empty()) return {};
+        BackendAnswer answer = client.SignedExchange(method, path, playerId, body, playerName, signature, timestamp);
+        if (answer.status == 401 && !clockAdopted) {
+            const auto value = ValueTextAfter(answer.body, "server_time");
+            const auto serverTime = value ? ParseLeadingInteger(*value) : std::nullopt;
+            if (serverTime && client.AdoptServerTime(*serverTime)) {
+                clockAdopted = true;
+                continue;
+            }
+        }
+        if (answer.status == 409 && freshSeconds < 2 && !Contains(answer.body, "\"reregister_locked\"")) {
+            ++freshSeconds;
+            continue;
+        }
+        return answer;
+    }
+}
+
 std::int64_t ReadTotalSeconds(std::string_view answer) {
     const auto value = ValueTextAfter(answer, "total_seconds");
     if (!value) return -1;
@@ -75,19 +95,26 @@ RegisterResult RegisterPublicKey(CloudClient& client, std::string_view playerId,
         return RegisterResult::Failed;
     }
 
-    const std::int64_t timestamp = NowUnixSeconds();
+    // The key's PEM goes into the body, which stays the same for every attempt SignedCall makes.
     std::string signature;
     std::string pem;
-    if (!keys.SignRegistration(timestamp, playerId, signature, pem)) return RegisterResult::Failed;
-    DiagLog("REG", "注册诊断 ts=" + std::to_string(timestamp) + " pid=" + std::string(playerId) +
-                       " pubHead=" + std::string(Head(pem, 60)) + " sigHead=" +
-                       std::string(Head(signature, 40)) + " pubLen=" + std::to_string(pem.size()) +
-                       " sigLen=" + std::to_string(signature.size()));
-
+    if (!keys.SignRegistration(0, playerId, signature, pem)) {
+        return RegisterResult::Failed;
+    }
+    const auto sign = [&](std::int64_t timestamp) {
+        std::string signed64;
+        std::string samePem;
+        if (!keys.SignRegistration(timestamp, playerId, signed64, samePem)) return std::string();
+        DiagLog("REG", "注册诊断 ts=" + std::to_string(timestamp) + " pid=" + std::string(playerId) +
+                           " pubHead=" + std::string(Head(samePem, 60)) + " sigHead=" +
+                           std::string(Head(signed64, 40)) + " pubLen=" + std::to_string(samePem.size()) +
+                           " sigLen=" + std::to_string(signed64.size()));
+        return signed64;
+    };
     const std::string body =
         "{\"player_id\":\"" + std::string(playerId) + "\",\"pubkey_pem\":" + EscapeRequestText(pem) + "}";
     const std::string answer =
-        client.SignedRequest("POST", "/api/register_key", playerId, body, playerName, signature, timestamp);
+        SignedCall(client, "POST", "/api/register_key", playerId, body, playerName, sign).body;
     DiagLog("REG", std::string("RegisterPublicKey HttpJson 返回 respEmpty=") + (answer.empty() ? "1" : "0") +
                        " respHead=" + std::string(Head(answer, 80)));
 
@@ -108,18 +135,16 @@ bool Ping(CloudClient& client) {
 }
 
 std::int64_t GetPlaytime(CloudClient& client, std::string_view playerId, std::string_view playerName) {
-    const std::string answer =
-        client.SignedRequest("GET", "/api/playtime/" + PercentEncode(playerId), playerId, "", playerName);
-    return ReadTotalSeconds(answer);
+    return ReadTotalSeconds(
+        SignedCall(client, "GET", "/api/playtime/" + PercentEncode(playerId), playerId, "", playerName).body);
 }
 
 std::int64_t UploadPlaytime(CloudClient& client, std::string_view playerId, std::int64_t sessionSeconds,
                             std::int64_t clientTotalSeconds, std::string_view playerName) {
     const std::string body = "{\"session_seconds\":" + std::to_string(sessionSeconds) +
                              ",\"client_total_seconds\":" + std::to_string(clientTotalSeconds) + "}";
-    const std::string answer =
-        client.SignedRequest("POST", "/api/playtime/" + PercentEncode(playerId), playerId, body, playerName);
-    return ReadTotalSeconds(answer);
+    return ReadTotalSeconds(
+        SignedCall(client, "POST", "/api/playtime/" + PercentEncode(playerId), playerId, body, playerName).body);
 }
 
 std::string GetJavaList(CloudClient& client) { return client.PlainRequest("GET", "/api/java/list"); }

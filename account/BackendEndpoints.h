@@ -3,6 +3,7 @@
 // and how its answer is read. Answers are scanned as text (no document is parsed), so an answer
 // that is not JSON, or an error page, simply lacks the members looked for.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,10 +13,24 @@ namespace lumivale {
 
 enum class RegisterResult { Registered, Locked, Failed };
 
+// Signs the decimal timestamp followed by the player id; Base64, empty on failure.
+using TimestampSigner = std::function<std::string(std::int64_t timestamp)>;
+
+// A signed request at the client's next timestamp for the player (CloudClient::NextTimestamp),
+// signed by `sign` (the key store's SignBase64 when empty), with the recoveries the backend's
+// refusals allow, so that no play time is refused for the launcher's own timing:
+// - a 401 whose answer names "server_time" (the local clock is off by more than the backend
+//   accepts): that time is adopted and the request sent once more;
+// - a 409 that is no registration lock (the player's second was used already, e.g. by the same
+//   install running twice): sent again with a fresh second, at most twice.
+BackendAnswer SignedCall(CloudClient& client, std::string_view method, std::string_view path,
+                         std::string_view playerId, std::string_view body, std::string_view playerName,
+                         const TimestampSigner& sign = nullptr);
+
 // Retry-after handed back by a refused registration that names none (or an unreadable one).
 inline constexpr std::int64_t kDefaultRegisterRetrySeconds = 600;
 
-// POST /api/register_key, signed with KeyStore::SignRegistration, body
+// POST /api/register_key through SignedCall, signed with KeyStore::SignRegistration, body
 // {"player_id":...,"pubkey_pem":...}. Registered when the answer has "success":true (or
 // "success": true). Otherwise retryAfterSeconds gets the answer's "retry_after" (600 when
 // missing or unreadable), and the result is Locked when the answer names "reregister_locked",
@@ -27,12 +42,12 @@ RegisterResult RegisterPublicKey(CloudClient& client, std::string_view playerId,
 // "server_time".
 bool Ping(CloudClient& client);
 
-// Signed GET /api/playtime/<encoded player id>: the answer's "total_seconds", -1 when the answer
+// GET /api/playtime/<encoded player id> through SignedCall: the answer's "total_seconds", -1 when the answer
 // is empty, lacks it, or its value is not a number in the 64-bit range.
 std::int64_t GetPlaytime(CloudClient& client, std::string_view playerId, std::string_view playerName);
 
-// Signed POST /api/playtime/<encoded player id> with {"session_seconds":N,"client_total_seconds":M};
-// the new server total, read as by GetPlaytime.
+// POST /api/playtime/<encoded player id> through SignedCall with
+// {"session_seconds":N,"client_total_seconds":M}; the new server total, read as by GetPlaytime.
 std::int64_t UploadPlaytime(CloudClient& client, std::string_view playerId, std::int64_t sessionSeconds,
                             std::int64_t clientTotalSeconds, std::string_view playerName);
 

@@ -60,7 +60,7 @@ std::vector<HttpHeader> ParseHeaderText(std::string_view text) {
 
 // Sends and collects the body. Empty text when nothing was answered, when the cap (0: none) was
 // passed, or when the request could not be made; a body cut off midway is kept as far as read.
-std::string CollectText(const HttpRequest& request, std::size_t cap) {
+BackendAnswer Collect(const HttpRequest& request, std::size_t cap) {
     std::string body;
     bool overCap = false;
     const HttpResponse response = SendHttpRequest(request, [&](std::string_view piece) {
@@ -71,9 +71,11 @@ std::string CollectText(const HttpRequest& request, std::size_t cap) {
         body.append(piece);
         return true;
     });
-    if (overCap || !response.answered) return {};
-    return body;
+    if (overCap || !response.answered) return {response.status, {}};
+    return {response.status, std::move(body)};
 }
+
+std::string CollectText(const HttpRequest& request, std::size_t cap) { return Collect(request, cap).body; }
 
 // The backend's request path: "/" when empty, a leading "/" added when missing.
 std::string BackendPath(std::string_view path) {
@@ -133,24 +135,62 @@ std::string CloudClient::SignedRequest(std::string_view method, std::string_view
                                        std::string_view playerName,
                                        const std::optional<std::string>& signature,
                                        std::optional<std::int64_t> timestamp) {
-    const std::int64_t ts = timestamp ? *timestamp : NowUnixSeconds();
-    const std::string tsText = std::to_string(ts);
-    const std::string signatureText = signature ? *signature : keys_.SignBase64(tsText + std::string(playerId));
+    std::int64_t ts = 0;
+    if (timestamp) {
+        ts = *timestamp;
+    } else {
+        std::lock_guard lock(clockMutex_);
+        ts = clock_ ? clock_() : NowUnixSeconds();
+    }
+    const std::string signatureText =
+        signature ? *signature : keys_.SignBase64(std::to_string(ts) + std::string(playerId));
+    return SignedExchange(method, path, playerId, body, playerName, signatureText, ts).body;
+}
 
+BackendAnswer CloudClient::SignedExchange(std::string_view method, std::string_view path, std::string_view playerId,
+                                          std::string_view body, std::string_view playerName,
+                                          const std::string& signature, std::int64_t timestamp) {
     SplitAddress target = SplitBackendAddress(baseAddress_);
     target.path = BackendPath(path);
     HttpRequest request = MakeRequest(std::string(method), target.Url(), kSignedRequestTimeoutMs,
                                       trustedCertificates_);
     request.headers.push_back({"Content-Type", "application/json"});
     request.headers.push_back({"X-Player-ID", std::string(playerId)});
-    request.headers.push_back({"X-Timestamp", tsText});
-    request.headers.push_back({"X-Signature", signatureText});
+    request.headers.push_back({"X-Timestamp", std::to_string(timestamp)});
+    request.headers.push_back({"X-Signature", signature});
     if (!playerName.empty()) request.headers.push_back({"X-Player-Name", std::string(playerName)});
     request.body = std::string(body);
 
-    std::string answer = CollectText(request, kMaxBackendAnswerBytes);
-    DiagLog("HTTP", std::string(method) + " " + std::string(path) + " respEmpty=" + (answer.empty() ? "1" : "0"));
+    BackendAnswer answer = Collect(request, kMaxBackendAnswerBytes);
+    DiagLog("HTTP", std::string(method) + " " + std::string(path) + " respEmpty=" + (answer.body.empty() ? "1" : "0"));
     return answer;
+}
+
+std::int64_t CloudClient::NextTimestamp(std::string_view playerId) {
+    std::lock_guard lock(clockMutex_);
+    std::int64_t timestamp = (clock_ ? clock_() : NowUnixSeconds()) + clockOffset_;
+    std::int64_t& last = lastTimestamps_[std::string(playerId)];
+    if (timestamp <= last) timestamp = last + 1;
+    last = timestamp;
+    return timestamp;
+}
+
+bool CloudClient::AdoptServerTime(std::int64_t serverTime) {
+    // Anything outside 1970 .. about year 36000 is no clock; the bounds also keep the sums below in range.
+    if (serverTime <= 0 || serverTime >= (std::int64_t{1} << 40)) return false;
+    std::lock_guard lock(clockMutex_);
+    const std::int64_t local = clock_ ? clock_() : NowUnixSeconds();
+    if (local <= 0 || local >= (std::int64_t{1} << 40)) return false;
+    clockOffset_ = serverTime - local;
+    // Seconds handed out under the old offset no longer push the next one (should one have been used
+    // after all, the backend's 409 gets a fresh second, see SignedCall).
+    lastTimestamps_.clear();
+    return true;
+}
+
+void CloudClient::SetClock(std::function<std::int64_t()> clock) {
+    std::lock_guard lock(clockMutex_);
+    clock_ = std::move(clock);
 }
 
 std::string CloudClient::PlainRequest(std::string_view method, std::string_view path) {

@@ -33,6 +33,12 @@ inline constexpr int kDownloadTimeoutMs = 30000;
 // Answers of SignedRequest and PlainRequest above this size are dropped (empty text).
 inline constexpr std::size_t kMaxBackendAnswerBytes = 16u * 1024u * 1024u;
 
+// What a signed request brought back.
+struct BackendAnswer {
+    int status = 0;    // the HTTP status; 0 when nothing was answered
+    std::string body;  // empty when nothing was answered or the answer was over the size cap
+};
+
 // Bytes written so far and the announced Content-Length (-1 when the answer had none).
 using DownloadProgress = std::function<void(std::int64_t written, std::int64_t total)>;
 
@@ -76,6 +82,21 @@ public:
                               const std::optional<std::string>& signature = std::nullopt,
                               std::optional<std::int64_t> timestamp = std::nullopt);
 
+    // SignedRequest with a given signature and timestamp, handing back the answer's status as well.
+    BackendAnswer SignedExchange(std::string_view method, std::string_view path, std::string_view playerId,
+                                 std::string_view body, std::string_view playerName, const std::string& signature,
+                                 std::int64_t timestamp);
+
+    // The timestamp for the player's next signed request: the backend's time as far as this client
+    // knows it (the local clock plus what AdoptServerTime learnt), and always later than the last
+    // timestamp it handed out for that player, since the backend takes each second of a player once.
+    std::int64_t NextTimestamp(std::string_view playerId);
+    // The backend said that its clock shows `serverTime` (a refusal of a timestamp outside its
+    // window): later timestamps follow its clock. False for a time that cannot be a clock's.
+    bool AdoptServerTime(std::int64_t serverTime);
+    // The local clock in seconds since 1970 (tests stop it); the system clock when empty.
+    void SetClock(std::function<std::int64_t()> clock);
+
     // A request of `path` with "Accept: application/json", no body, no signature.
     std::string PlainRequest(std::string_view method, std::string_view path);
 
@@ -112,6 +133,11 @@ private:
 
     mutable std::mutex curseForgeLookupMutex_;
     std::map<std::string, std::int64_t> curseForgeClasses_;
+
+    std::mutex clockMutex_;
+    std::function<std::int64_t()> clock_;
+    std::int64_t clockOffset_ = 0;
+    std::map<std::string, std::int64_t> lastTimestamps_;
 };
 
 }  // namespace lumivale

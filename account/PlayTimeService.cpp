@@ -4,6 +4,7 @@
 
 #include "BackendEndpoints.h"
 #include "Log.h"
+#include "Paths.h"
 
 namespace lumivale {
 
@@ -17,18 +18,32 @@ std::int64_t NowSeconds() {
 
 }  // namespace
 
+std::vector<QueuedUpload> SplitSession(const std::string& playerId, std::int64_t sessionSeconds,
+                                       std::int64_t clientTotalSeconds) {
+    if (sessionSeconds <= kMaxUploadSeconds) return {{playerId, sessionSeconds, clientTotalSeconds}};
+    std::vector<QueuedUpload> parts;
+    for (std::int64_t left = sessionSeconds; left > 0; left -= kMaxUploadSeconds) {
+        const std::int64_t part = left < kMaxUploadSeconds ? left : kMaxUploadSeconds;
+        parts.push_back({playerId, part, part});
+    }
+    return parts;
+}
+
 std::shared_ptr<PlayTimeService> PlayTimeService::Create(std::shared_ptr<CloudClient> cloud, EventSink postEvent,
-                                                         PlayTimeWaits waits, LineSink console) {
+                                                         PlayTimeWaits waits, LineSink console,
+                                                         std::filesystem::path queueFile) {
+    if (queueFile.empty()) queueFile = UserDataFolder() / kPlayTimeQueueFileName;
     return std::shared_ptr<PlayTimeService>(
-        new PlayTimeService(std::move(cloud), std::move(postEvent), waits, std::move(console)));
+        new PlayTimeService(std::move(cloud), std::move(postEvent), waits, std::move(console), std::move(queueFile)));
 }
 
 PlayTimeService::PlayTimeService(std::shared_ptr<CloudClient> cloud, EventSink postEvent, PlayTimeWaits waits,
-                                 LineSink console)
+                                 LineSink console, std::filesystem::path queueFile)
     : cloud_(std::move(cloud)),
       postEvent_(std::move(postEvent)),
       waits_(waits),
-      console_(console ? std::move(console) : LineSink([](std::string_view line) { ConsoleLog(line); })) {}
+      console_(console ? std::move(console) : LineSink([](std::string_view line) { ConsoleLog(line); })),
+      queue_(std::move(queueFile)) {}
 
 PlayTimeService::~PlayTimeService() = default;
 
@@ -78,6 +93,7 @@ void PlayTimeService::RegistrationThread(std::string playerId, std::string playe
         case RegisterResult::Registered:
             registered_.insert(playerId);
             reconnecting_ = false;
+            StartQueueFlush(playerId);
             break;
         case RegisterResult::Locked:
             if (retryAfter < 1) retryAfter = kRegisterLockedFallbackSeconds;
@@ -128,6 +144,7 @@ void PlayTimeService::ReconnectThread(std::string playerId) {
         }
         reconnecting_ = false;
         console_("重连服务端成功（账号 " + playerId + "）");
+        StartQueueFlush(playerId);
         const CloudAccount account = Account();
         if (IsRegistered(account.playerId)) {
             const std::int64_t total = GetPlaytime(*cloud_, account.playerId, account.playerName);
@@ -181,7 +198,9 @@ void PlayTimeService::PollerThread() {
         }
         if (++ticks < waits_.pollTicks) continue;
         ticks = 0;
-        SendTotal("cloud:playtime:got", GetPlaytime(*cloud_, account.playerId, account.playerName));
+        const std::int64_t total = GetPlaytime(*cloud_, account.playerId, account.playerName);
+        SendTotal("cloud:playtime:got", total);
+        if (total >= 0) StartQueueFlush(account.playerId);  // the backend is back: send what waited
     }
 }
 
@@ -199,15 +218,71 @@ void PlayTimeService::OnGameExit(std::int64_t startMs, std::int64_t endMs) {
     const std::int64_t session = elapsed < 0 ? 0 : elapsed;
     const CloudAccount account = Account();
     const bool keyReady = KeyReady();
-    if (cloud_ && keyReady && account.loggedIn && !account.playerId.empty()) {
-        const std::int64_t total = UploadPlaytime(*cloud_, account.playerId, session, elapsed, account.playerName);
-        console_("游戏退出，上传时长：账号=" + account.playerId + " 本局=" + std::to_string(elapsed) + "秒 增量=" +
-                 std::to_string(session) + "秒 结果=" +
-                 (total >= 0 ? "成功(服务端累计=" + std::to_string(total) + ")" : "失败(服务端未注册或不可达)"));
+    const std::string skipped = std::string("游戏退出，跳过上传：密钥就绪=") + (keyReady ? "是" : "否") +
+                                " 已登录=" + (account.loggedIn ? "是" : "否") + " 账号ID=" + account.playerId;
+    if (!cloud_ || !account.loggedIn || account.playerId.empty()) {
+        console_(skipped);
         return;
     }
-    console_(std::string("游戏退出，跳过上传：密钥就绪=") + (keyReady ? "是" : "否") +
-             " 已登录=" + (account.loggedIn ? "是" : "否") + " 账号ID=" + account.playerId);
+    // Parts after a failed one are not tried: they wait in the queue, in order.
+    std::int64_t total = -1;
+    std::int64_t queued = 0;
+    bool failed = !keyReady;
+    for (const QueuedUpload& part : SplitSession(account.playerId, session, elapsed)) {
+        if (!failed) {
+            total = UploadPlaytime(*cloud_, account.playerId, part.sessionSeconds, part.clientTotalSeconds,
+                                   account.playerName);
+            failed = total < 0;
+            if (!failed) continue;
+        }
+        if (part.sessionSeconds <= 0) continue;  // nothing to keep
+        if (queue_.Append(part)) {
+            queued += part.sessionSeconds;
+        } else {
+            console_("待上传时长无法写入 " + PathUtf8(queue_.File()) + "，" + std::to_string(part.sessionSeconds) +
+                     " 秒未能保存");
+        }
+    }
+    if (keyReady) {
+        console_("游戏退出，上传时长：账号=" + account.playerId + " 本局=" + std::to_string(elapsed) + "秒 增量=" +
+                 std::to_string(session) + "秒 结果=" +
+                 (!failed ? "成功(服务端累计=" + std::to_string(total) + ")" : "失败(服务端未注册或不可达)"));
+    } else {
+        console_(skipped);
+    }
+    if (queued > 0) {
+        console_("本局未上传的 " + std::to_string(queued) + " 秒已存入待上传队列，下次启动或重连时补传");
+    }
+}
+
+void PlayTimeService::StartQueueFlush(const std::string& playerId) {
+    if (!cloud_ || playerId.empty()) return;
+    std::thread(&PlayTimeService::FlushQueueThread, shared_from_this(), playerId).detach();
+}
+
+void PlayTimeService::FlushQueueThread(std::string playerId) {
+    std::unique_lock flushing(flushMutex_, std::try_to_lock);
+    if (!flushing) return;
+    std::int64_t sent = 0;
+    std::int64_t total = -1;
+    while (!Stopped() && KeyReady()) {
+        const auto next = queue_.First(playerId);
+        if (!next) break;
+        const std::int64_t after =
+            UploadPlaytime(*cloud_, playerId, next->sessionSeconds, next->clientTotalSeconds, Account().playerName);
+        if (after < 0) break;
+        total = after;
+        sent += next->sessionSeconds;
+        if (!queue_.RemoveFirst(playerId)) {
+            // Sending it again would count it twice.
+            console_("补传的时长无法从 " + PathUtf8(queue_.File()) + " 中移除，停止补传");
+            break;
+        }
+    }
+    if (total < 0) return;
+    console_("已补传待上传队列中的游戏时长：账号=" + playerId + " 补传=" + std::to_string(sent) + "秒 服务端累计=" +
+             std::to_string(total));
+    if (Account().playerId == playerId) SendTotal("cloud:playtime:got", total);
 }
 
 std::int64_t PlayTimeService::FetchAndReport() {

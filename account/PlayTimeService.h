@@ -2,7 +2,9 @@
 // Keeps the backend's play-time total for the signed-in account: registers the install's public
 // key for the account (with cooldowns and one reconnect loop after a failure), fetches the total
 // for the page at sign-in and every five minutes, probes the backend once at start, and uploads
-// the length of each game when it ends.
+// the length of each game when it ends. Nothing played is lost: a game longer than one upload
+// takes goes up in several, and one that could not be sent waits in the PlayTimeQueue until a
+// registration succeeds (at the next start or reconnect) or a later poll reaches the backend.
 //
 // The service owns its threads. They hold the service by shared_ptr and sleep on its condition
 // variable, so Stop() ends every wait at once and nothing outlives what it uses.
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,8 +21,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "CloudClient.h"
+#include "PlayTimeQueue.h"
 
 namespace lumivale {
 
@@ -43,6 +48,13 @@ struct CloudAccount {
 // Cooldown after a failed registration, and after a lock whose retry-after is below 1.
 inline constexpr std::int64_t kRegisterFailureCooldownSeconds = 60;
 inline constexpr std::int64_t kRegisterLockedFallbackSeconds = 43200;
+// The most one upload may carry; a longer game goes up in parts.
+inline constexpr std::int64_t kMaxUploadSeconds = 86400;
+
+// The uploads a game's length goes up in: one for up to kMaxUploadSeconds (session and client
+// total as given), else parts of kMaxUploadSeconds and the rest, each its own client total.
+std::vector<QueuedUpload> SplitSession(const std::string& playerId, std::int64_t sessionSeconds,
+                                       std::int64_t clientTotalSeconds);
 
 class PlayTimeService : public std::enable_shared_from_this<PlayTimeService> {
 public:
@@ -50,9 +62,11 @@ public:
     using LineSink = std::function<void(std::string_view line)>;
 
     // `cloud` may be null: then nothing ever runs. `postEvent` sends a UI event from any thread.
-    // `console` defaults to ConsoleLog.
+    // `console` defaults to ConsoleLog. The queue file defaults to kPlayTimeQueueFileName in the
+    // credential store's folder.
     static std::shared_ptr<PlayTimeService> Create(std::shared_ptr<CloudClient> cloud, EventSink postEvent,
-                                                   PlayTimeWaits waits = {}, LineSink console = nullptr);
+                                                   PlayTimeWaits waits = {}, LineSink console = nullptr,
+                                                   std::filesystem::path queueFile = {});
     ~PlayTimeService();
 
     // The App calls this whenever sign-in state, account id or role name change.
@@ -74,8 +88,12 @@ public:
     void StartPoller();
     void StartReachabilityProbe();
 
-    // The game ended: uploads the session for the signed-in account, or logs why not.
+    // The game ended: uploads the session for the signed-in account (queueing what could not be
+    // sent), or logs why not.
     void OnGameExit(std::int64_t startMs, std::int64_t endMs);
+    // Starts sending what the queue holds for the player, unless a flush runs or nothing waits.
+    void StartQueueFlush(const std::string& playerId);
+    PlayTimeQueue& Queue() { return queue_; }
 
     // The total for the current account (-1 when not available); sends "cloud:playtime:got"
     // when it is 0 or more. On the calling thread.
@@ -87,12 +105,14 @@ public:
     void Stop();
 
 private:
-    PlayTimeService(std::shared_ptr<CloudClient> cloud, EventSink postEvent, PlayTimeWaits waits, LineSink console);
+    PlayTimeService(std::shared_ptr<CloudClient> cloud, EventSink postEvent, PlayTimeWaits waits, LineSink console,
+                    std::filesystem::path queueFile);
 
     void RegistrationThread(std::string playerId, std::string playerName);
     void ReconnectThread(std::string playerId);
     void PollerThread();
     void InitialFetchThread();
+    void FlushQueueThread(std::string playerId);
     // Sleeps; false when the service was stopped meanwhile.
     bool Wait(std::chrono::milliseconds duration);
     bool Stopped() const;
@@ -111,6 +131,9 @@ private:
     std::set<std::string> inFlight_;
     std::map<std::string, std::int64_t> cooldownUntil_;
     std::atomic<bool> reconnecting_{false};
+
+    PlayTimeQueue queue_;
+    std::mutex flushMutex_;  // one flush at a time
 
     mutable std::mutex stopMutex_;
     std::condition_variable stopSignal_;

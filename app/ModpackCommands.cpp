@@ -79,7 +79,8 @@ void StartModpackImport(App& app, const std::string& zipPath) {
         try {
             ok = ImportModpack(zipPath, context, progress, error, counters);
         } catch (const std::exception& e) {
-            error = std::string("整合包导入异常：") + e.what();
+            ConsoleLog(std::string("整合包导入异常：") + e.what());
+            error = "整合包导入时发生意外错误，请重试或换一个整合包";
         }
         if (!ok) ConsoleLog("整合包导入失败：" + error);
         loop->Post([&app, ok, error, counters] {

@@ -2,12 +2,15 @@
 
 #include <httplib.h>
 
-#include <atomic>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "SignatureCheck.h"
 
@@ -17,10 +20,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 constexpr std::size_t kMaxPlayerIdBytes = 256;
 
-std::int64_t Now() {
+std::int64_t SystemNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
@@ -50,11 +52,29 @@ bool EqualConstantTime(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
+// Well-formed UTF-8 (every store keeps text as UTF-8; PostgreSQL refuses anything else).
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        if (length == 0 || (length > 1 && lead < 0xC2) || i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 // The signed headers of a request.
 struct SignedHeaders {
     std::string playerId;
     std::int64_t timestamp = 0;
-    std::string signature;
+    std::vector<unsigned char> signature;
 };
 
 // Reads the signed headers and checks the timestamp window; answers the refusal itself.
@@ -66,54 +86,57 @@ std::optional<SignedHeaders> ReadSignedHeaders(const httplib::Request& req, http
     }
     SignedHeaders headers;
     headers.playerId = req.get_header_value("X-Player-ID");
-    headers.signature = req.get_header_value("X-Signature");
+    const std::string signature = req.get_header_value("X-Signature");
     const auto timestamp = ParseDecimal(req.get_header_value("X-Timestamp"));
     if (!timestamp) {
         Refuse(res, 400, "malformed timestamp");
         return std::nullopt;
     }
     headers.timestamp = *timestamp;
-    if (headers.playerId.empty() || headers.playerId.size() > kMaxPlayerIdBytes) {
+    if (headers.playerId.empty() || headers.playerId.size() > kMaxPlayerIdBytes || !IsUtf8(headers.playerId)) {
         Refuse(res, 400, "malformed player id");
         return std::nullopt;
     }
-    if (headers.signature.empty()) {
+    if (signature.empty()) {
         Refuse(res, 400, "empty signature");
         return std::nullopt;
     }
-    const std::int64_t skew = headers.timestamp > now ? headers.timestamp - now : now - headers.timestamp;
-    if (headers.timestamp < now - kTimestampWindowSeconds || headers.timestamp > now + kTimestampWindowSeconds ||
-        skew > kTimestampWindowSeconds) {
+    // Bounds around the server's own (sane) clock: no difference of two arbitrary numbers to overflow.
+    if (headers.timestamp < now - kTimestampWindowSeconds || headers.timestamp > now + kTimestampWindowSeconds) {
         Answer(res, 401, json{{"success", false}, {"error", "timestamp outside the accepted window"},
                               {"server_time", now}});
         return std::nullopt;
     }
+    auto bytes = DecodeCanonicalBase64(signature);
+    if (!bytes) {
+        Refuse(res, 401, "signature is not canonical Base64");
+        return std::nullopt;
+    }
+    headers.signature = std::move(*bytes);
     return headers;
 }
 
-// Verifies the signature with `pem`. For a request that changes something (`action` not empty)
-// the signature is recorded so that it is never accepted again for that action. Reads are not
-// recorded: the signature depends only on the second and the player id, so a launcher that reads
-// twice within one second sends the same headers twice, and repeating a read changes nothing.
-bool CheckSignature(BackendStore& store, const std::string& action, const SignedHeaders& headers,
-                    const std::string& pem, httplib::Response& res, std::int64_t now) {
-    const std::string message = std::to_string(headers.timestamp) + headers.playerId;
-    if (!VerifySignature(pem, message, headers.signature)) {
-        Refuse(res, 401, "signature does not verify");
-        return false;
+bool Verify(const SignedHeaders& headers, const std::string& pem, httplib::Response& res) {
+    if (VerifySignature(pem, std::to_string(headers.timestamp) + headers.playerId, headers.signature)) return true;
+    Refuse(res, 401, "signature does not verify");
+    return false;
+}
+
+// Every accepted signed request, read or write, is taken once: by its player and second, and by
+// its signature, so that neither the headers of a read nor another spelling of a signature can be
+// used again.
+bool Record(BackendStore& store, const SignedHeaders& headers, httplib::Response& res, std::int64_t now) {
+    if (store.RecordRequest(headers.playerId, headers.timestamp, HexOf(headers.signature),
+                            now - 2 * kTimestampWindowSeconds)) {
+        return true;
     }
-    if (!action.empty() && !store.RecordSignature(action, headers.playerId, headers.timestamp, headers.signature,
-                                                  now - 2 * kTimestampWindowSeconds)) {
-        Refuse(res, 409, "request already used");
-        return false;
-    }
-    return true;
+    Refuse(res, 409, "request already used");
+    return false;
 }
 
 // The signed request of a registered player whose id is also in the path.
-std::optional<SignedHeaders> AuthenticatePlayer(BackendStore& store, const std::string& action,
-                                                const httplib::Request& req, httplib::Response& res,
-                                                std::int64_t now) {
+std::optional<SignedHeaders> AuthenticatePlayer(BackendStore& store, const httplib::Request& req,
+                                                httplib::Response& res, std::int64_t now) {
     auto headers = ReadSignedHeaders(req, res, now);
     if (!headers) return std::nullopt;
     const std::string pathId = req.matches.size() > 1 ? req.matches[1].str() : std::string();
@@ -126,7 +149,8 @@ std::optional<SignedHeaders> AuthenticatePlayer(BackendStore& store, const std::
         Refuse(res, 401, "player has no registered key");
         return std::nullopt;
     }
-    if (!CheckSignature(store, action, *headers, key->pem, res, now)) return std::nullopt;
+    if (!Verify(*headers, key->pem, res) || !Record(store, *headers, res, now)) return std::nullopt;
+    store.NoteKeyUse(headers->playerId, key->pem, now);
     return headers;
 }
 
@@ -154,17 +178,62 @@ json ModAnswer(const ModEntry& mod) {
 
 }  // namespace
 
-BackendServer::BackendServer(const std::filesystem::path& database)
-    : store_(std::make_unique<BackendStore>(database)), http_(std::make_unique<httplib::Server>()) {
-    Routes();
-}
+// One whole request in, its answer out: httplib's request parsing, routing and answer writing,
+// run on the bytes the connection loop collected.
+class Router : public httplib::Server {
+public:
+    Reply Answer(const std::string& request, const std::string& peer) {
+        MemoryStream stream(request, peer);
+        bool closed = false;
+        process_request(stream, false, closed, [](httplib::Request&) {});
+        if (stream.out.empty()) return {};  // nothing to answer: the connection closes
+        return {std::move(stream.out), !closed};
+    }
 
-BackendServer::~BackendServer() { Stop(); }
+private:
+    class MemoryStream : public httplib::Stream {
+    public:
+        MemoryStream(const std::string& in, const std::string& peer) : in_(in), peer_(peer) {}
+        bool is_readable() const override { return true; }
+        bool is_writable() const override { return true; }
+        ssize_t read(char* ptr, size_t size) override {
+            const std::size_t count = std::min(size, in_.size() - at_);
+            std::memcpy(ptr, in_.data() + at_, count);
+            at_ += count;
+            return static_cast<ssize_t>(count);
+        }
+        ssize_t write(const char* ptr, size_t size) override {
+            out.append(ptr, size);
+            return static_cast<ssize_t>(size);
+        }
+        void get_remote_ip_and_port(std::string& ip, int& port) const override {
+            ip = peer_;
+            port = 0;
+        }
+        void get_local_ip_and_port(std::string& ip, int& port) const override {
+            ip.clear();
+            port = 0;
+        }
+        socket_t socket() const override { return INVALID_SOCKET; }
 
-void BackendServer::Routes() {
-    httplib::Server& http = *http_;
-    BackendStore& store = *store_;
-    http.set_payload_max_length(kMaxBodyBytes);
+        std::string out;
+
+    private:
+        const std::string& in_;
+        const std::string& peer_;
+        std::size_t at_ = 0;
+    };
+};
+
+namespace {
+
+void AddRoutes(Router& http, BackendStore& store, const std::function<std::int64_t()>& clock,
+               const ConnectionLimits& limits) {
+    http.set_payload_max_length(limits.maxBodyBytes);
+    // What the answers' Keep-Alive header tells clients; the connection loop enforces the timeout.
+    http.set_keep_alive_timeout(
+        std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(limits.requestTimeout).count()));
+    http.set_keep_alive_max_count(1000);
 
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) {
@@ -175,12 +244,12 @@ void BackendServer::Routes() {
         Refuse(res, 500, "internal error");
     });
 
-    http.Get("/api/ping", [](const httplib::Request&, httplib::Response& res) {
-        Answer(res, 200, json{{"success", true}, {"server_time", Now()}});
+    http.Get("/api/ping", [clock](const httplib::Request&, httplib::Response& res) {
+        Answer(res, 200, json{{"success", true}, {"server_time", clock()}});
     });
 
-    http.Post("/api/register_key", [&store](const httplib::Request& req, httplib::Response& res) {
-        const std::int64_t now = Now();
+    http.Post("/api/register_key", [&store, clock](const httplib::Request& req, httplib::Response& res) {
+        const std::int64_t now = clock();
         const auto body = ParseBody(req, res);
         if (!body) return;
         const auto headers = ReadSignedHeaders(req, res, now);
@@ -202,32 +271,43 @@ void BackendServer::Routes() {
             return;
         }
         // The registration proves possession of the key it registers.
-        if (!CheckSignature(store, "register", *headers, pem, res, now)) return;
-        if (const auto existing = store.FindKey(headers->playerId)) {
-            if (NormalizePem(existing->pem) == pem) {
-                Answer(res, 200, json{{"success", true}, {"already_registered", true}});
-                return;
-            }
-            const std::int64_t age = now - existing->registeredAt;
-            if (age >= 0 && age < kReregisterLockSeconds) {
-                Answer(res, 409, json{{"success", false}, {"reregister_locked", true},
-                                      {"retry_after", kReregisterLockSeconds - age}});
-                return;
-            }
+        if (!Verify(*headers, pem, res)) return;
+        const auto locked = [&res](std::int64_t retryAfter) {
+            Answer(res, 409, json{{"success", false}, {"reregister_locked", true}, {"retry_after", retryAfter}});
+        };
+        const auto existing = store.FindKey(headers->playerId);
+        if (existing && existing->pem == pem) {
+            if (!Record(store, *headers, res, now)) return;
+            store.NoteKeyUse(headers->playerId, existing->pem, now);
+            Answer(res, 200, json{{"success", true}, {"already_registered", true}});
+            return;
         }
-        store.SaveKey(headers->playerId, pem, now);
+        // Another key waits until the registered one has signed nothing for the lock's length. A
+        // refused registration is not recorded: it changed nothing, and recording it would let anyone
+        // use up the player's seconds.
+        if (existing && existing->LastUse() > now - kReregisterLockSeconds) {
+            locked(std::clamp<std::int64_t>(existing->LastUse() + kReregisterLockSeconds - now, 1,
+                                            kReregisterLockSeconds));
+            return;
+        }
+        if (!Record(store, *headers, res, now)) return;
+        if (!store.SaveKey(headers->playerId, pem, now, now - kReregisterLockSeconds)) {
+            locked(kReregisterLockSeconds);  // another registration or request got in first
+            return;
+        }
         Answer(res, 200, json{{"success", true}});
     });
 
-    http.Get(R"(/api/playtime/(.+))", [&store](const httplib::Request& req, httplib::Response& res) {
-        const std::int64_t now = Now();
-        const auto headers = AuthenticatePlayer(store, "", req, res, now);
-        if (!headers) return;
-        Answer(res, 200, json{{"success", true}, {"total_seconds", store.PlayTime(headers->playerId)}});
+    http.Get(R"(/api/playtime/(.+))", [&store, clock](const httplib::Request& req, httplib::Response& res) {
+        const std::int64_t now = clock();
+        store.Transaction([&] {
+            const auto headers = AuthenticatePlayer(store, req, res, now);
+            if (headers) Answer(res, 200, json{{"success", true}, {"total_seconds", store.PlayTime(headers->playerId)}});
+        });
     });
 
-    http.Post(R"(/api/playtime/(.+))", [&store](const httplib::Request& req, httplib::Response& res) {
-        const std::int64_t now = Now();
+    http.Post(R"(/api/playtime/(.+))", [&store, clock](const httplib::Request& req, httplib::Response& res) {
+        const std::int64_t now = clock();
         const auto body = ParseBody(req, res);
         if (!body) return;
         const auto session = body->find("session_seconds");
@@ -242,10 +322,13 @@ void BackendServer::Routes() {
             Refuse(res, 400, "session_seconds must lie between 0 and 86400");
             return;
         }
-        const auto headers = AuthenticatePlayer(store, "playtime", req, res, now);
-        if (!headers) return;
-        const std::int64_t total = store.AddPlayTime(headers->playerId, session->get<std::int64_t>(), now);
-        Answer(res, 200, json{{"success", true}, {"total_seconds", total}});
+        // The request's record, its key's use and the new total reach the disk together.
+        store.Transaction([&] {
+            const auto headers = AuthenticatePlayer(store, req, res, now);
+            if (!headers) return;
+            const std::int64_t total = store.AddPlayTime(headers->playerId, session->get<std::int64_t>(), now);
+            Answer(res, 200, json{{"success", true}, {"total_seconds", total}});
+        });
     });
 
     http.Get("/api/java/list", [&store](const httplib::Request&, httplib::Response& res) {
@@ -307,29 +390,44 @@ void BackendServer::Routes() {
     });
 }
 
+}  // namespace
+
+BackendServer::BackendServer(const std::string& database, ServerOptions options)
+    : store_(std::make_unique<BackendStore>(database, options.limits.workers)), router_(std::make_unique<Router>()) {
+    const std::function<std::int64_t()> clock = options.clock ? options.clock : SystemNow;
+    AddRoutes(*router_, *store_, clock, options.limits);
+    loop_ = std::make_unique<ConnectionLoop>(
+        [router = router_.get()](const std::string& request, const std::string& peer) {
+            return router->Answer(request, peer);
+        },
+        options.limits);
+}
+
+BackendServer::~BackendServer() { Stop(); }
+
 bool BackendServer::Start(const std::string& host, int port) {
-    if (thread_.joinable() || http_->is_running()) return false;
-    const int bound = port == 0 ? http_->bind_to_any_port(host) : (http_->bind_to_port(host, port) ? port : -1);
-    if (bound <= 0) return false;
-    port_ = bound;
-    listenEnded_ = false;
-    thread_ = std::thread([this] {
-        http_->listen_after_bind();
-        listenEnded_ = true;
-    });
-    while (!http_->is_running() && !listenEnded_) std::this_thread::yield();
+    if (port_ != 0) return false;
+    port_ = loop_->Bind(host, port);
+    if (port_ <= 0) {
+        port_ = 0;
+        return false;
+    }
+    thread_ = std::thread([this] { loop_->Run(); });
     return true;
 }
 
 bool BackendServer::Run(const std::string& host, int port) {
-    const int bound = port == 0 ? http_->bind_to_any_port(host) : (http_->bind_to_port(host, port) ? port : -1);
-    if (bound <= 0) return false;
-    port_ = bound;
-    return http_->listen_after_bind();
+    if (port_ != 0) return false;
+    port_ = loop_->Bind(host, port);
+    if (port_ <= 0) {
+        port_ = 0;
+        return false;
+    }
+    return loop_->Run();
 }
 
 void BackendServer::Stop() {
-    http_->stop();
+    loop_->RequestStop();
     if (thread_.joinable()) thread_.join();
 }
 

@@ -1,230 +1,149 @@
 #include "BackendStore.h"
 
-#include <sqlite3.h>
-
-#include <limits>
-
 namespace lumivale::backend {
 
 namespace {
 
-// A prepared statement with positional text/integer bindings.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-            throw StoreError(std::string("prepare failed: ") + sqlite3_errmsg(db));
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+// Old records of used requests are dropped at most this often.
+constexpr std::int64_t kPruneEverySeconds = 60;
 
-    Statement& Bind(int index, const std::string& text) {
-        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& Bind(int index, std::int64_t value) {
-        sqlite3_bind_int64(stmt_, index, value);
-        return *this;
-    }
-    // True while a row is available.
-    bool Step() {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw StoreError(std::string("step failed: ") + sqlite3_errmsg(db_));
-    }
-    // SQLITE_DONE or a constraint failure, without throwing for the latter.
-    bool StepUnlessConstraint() {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_DONE) return true;
-        if ((rc & 0xFF) == SQLITE_CONSTRAINT) return false;
-        throw StoreError(std::string("step failed: ") + sqlite3_errmsg(db_));
-    }
-    std::string Text(int column) const {
-        const auto* text = sqlite3_column_text(stmt_, column);
-        return text ? std::string(reinterpret_cast<const char*>(text),
-                                  static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                    : std::string();
-    }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-JavaEntry ReadJava(const Statement& s) { return {s.Text(0), s.Text(1), s.Text(2), s.Int(3)}; }
-ModEntry ReadMod(const Statement& s) { return {s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4)}; }
+JavaEntry ReadJava(const std::vector<std::string>& row) { return {row[0], row[1], row[2], ColumnInt(row[3])}; }
+ModEntry ReadMod(const std::vector<std::string>& row) { return {row[0], row[1], row[2], row[3], row[4]}; }
 
 }  // namespace
 
-BackendStore::BackendStore(const std::filesystem::path& file) {
-    const std::string name = file.string();
-    if (sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError("cannot open " + name + ": " + message);
+BackendStore::BackendStore(const std::string& database, int connections)
+    : db_(OpenDatabase(database, connections)) {
+    Database& db = *db_;
+    // Backend processes starting together on one PostgreSQL database create the tables one at a time
+    // (the pool has this one connection while the store is being opened).
+    if (db.IsPostgres()) db.Run("SELECT pg_advisory_lock(7310451)");
+    db.Run("CREATE TABLE IF NOT EXISTS player_keys (player_id TEXT PRIMARY KEY, pubkey_pem TEXT NOT NULL,"
+           " registered_at BIGINT NOT NULL, last_signed_at BIGINT NOT NULL DEFAULT 0)");
+    // Files made before keys counted their last use get the column; PostgreSQL tables always had it.
+    if (!db.IsPostgres() &&
+        db.Run("SELECT 1 FROM pragma_table_info('player_keys') WHERE name = 'last_signed_at'").empty()) {
+        db.Run("ALTER TABLE player_keys ADD COLUMN last_signed_at BIGINT NOT NULL DEFAULT 0");
     }
-    sqlite3_busy_timeout(db_, 5000);
-    try {
-        Exec("PRAGMA journal_mode=WAL");
-        Exec("CREATE TABLE IF NOT EXISTS player_keys (player_id TEXT PRIMARY KEY, pubkey_pem TEXT NOT NULL,"
-             " registered_at INTEGER NOT NULL)");
-        Exec("CREATE TABLE IF NOT EXISTS playtime (player_id TEXT PRIMARY KEY, total_seconds INTEGER NOT NULL,"
-             " updated_at INTEGER NOT NULL)");
-        Exec("CREATE TABLE IF NOT EXISTS used_signatures (action TEXT NOT NULL, player_id TEXT NOT NULL,"
-             " timestamp INTEGER NOT NULL, signature TEXT NOT NULL,"
-             " PRIMARY KEY (action, player_id, timestamp, signature))");
-        Exec("CREATE TABLE IF NOT EXISTS java_catalogue (name TEXT PRIMARY KEY, url TEXT NOT NULL,"
-             " sha256 TEXT NOT NULL DEFAULT '', size INTEGER NOT NULL DEFAULT 0)");
-        Exec("CREATE TABLE IF NOT EXISTS mod_catalogue (project TEXT NOT NULL, file TEXT NOT NULL,"
-             " name TEXT NOT NULL, type TEXT NOT NULL, url TEXT NOT NULL, PRIMARY KEY (project, file))");
-        Exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL)");
-    } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw;
-    }
-}
-
-BackendStore::~BackendStore() { sqlite3_close(db_); }
-
-void BackendStore::Exec(const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = error ? error : "unknown error";
-        sqlite3_free(error);
-        throw StoreError(message);
-    }
+    db.Run("CREATE TABLE IF NOT EXISTS playtime (player_id TEXT PRIMARY KEY, total_seconds BIGINT NOT NULL,"
+           " updated_at BIGINT NOT NULL)");
+    db.Run("CREATE TABLE IF NOT EXISTS used_requests (player_id TEXT NOT NULL, signed_at BIGINT NOT NULL,"
+           " signature TEXT NOT NULL UNIQUE, PRIMARY KEY (player_id, signed_at))");
+    db.Run("CREATE INDEX IF NOT EXISTS used_requests_by_age ON used_requests (signed_at)");
+    // Its records, kept by signature text, expired minutes after they were made.
+    db.Run("DROP TABLE IF EXISTS used_signatures");
+    db.Run("CREATE TABLE IF NOT EXISTS java_catalogue (name TEXT PRIMARY KEY, url TEXT NOT NULL,"
+           " sha256 TEXT NOT NULL DEFAULT '', size BIGINT NOT NULL DEFAULT 0)");
+    db.Run("CREATE TABLE IF NOT EXISTS mod_catalogue (project TEXT NOT NULL, file TEXT NOT NULL,"
+           " name TEXT NOT NULL, type TEXT NOT NULL, url TEXT NOT NULL, PRIMARY KEY (project, file))");
+    db.Run("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL)");
+    if (db.IsPostgres()) db.Run("SELECT pg_advisory_unlock(7310451)");
 }
 
 std::optional<RegisteredKey> BackendStore::FindKey(const std::string& playerId) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT pubkey_pem, registered_at FROM player_keys WHERE player_id = ?");
-    s.Bind(1, playerId);
-    if (!s.Step()) return std::nullopt;
-    return RegisteredKey{s.Text(0), s.Int(1)};
+    const SqlRows rows =
+        db_->Run("SELECT pubkey_pem, registered_at, last_signed_at FROM player_keys WHERE player_id = $1", {playerId});
+    if (rows.empty()) return std::nullopt;
+    return RegisteredKey{rows[0][0], ColumnInt(rows[0][1]), ColumnInt(rows[0][2])};
 }
 
-void BackendStore::SaveKey(const std::string& playerId, const std::string& pem, std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_,
-                "INSERT INTO player_keys (player_id, pubkey_pem, registered_at) VALUES (?, ?, ?)"
-                " ON CONFLICT(player_id) DO UPDATE SET pubkey_pem = excluded.pubkey_pem,"
-                " registered_at = excluded.registered_at");
-    s.Bind(1, playerId).Bind(2, pem).Bind(3, now);
-    s.Step();
+bool BackendStore::SaveKey(const std::string& playerId, const std::string& pem, std::int64_t now,
+                           std::int64_t lockedAfter) {
+    // The lock is part of the statement, so two registrations racing in two processes cannot both win.
+    return !db_->Run("INSERT INTO player_keys (player_id, pubkey_pem, registered_at, last_signed_at)"
+                     " VALUES ($1, $2, $3, $3) ON CONFLICT (player_id) DO UPDATE SET"
+                     " pubkey_pem = excluded.pubkey_pem, registered_at = excluded.registered_at,"
+                     " last_signed_at = excluded.last_signed_at"
+                     " WHERE player_keys.registered_at <= $4 AND player_keys.last_signed_at <= $4"
+                     " RETURNING 1",
+                     {playerId, pem, now, lockedAfter})
+                .empty();
 }
 
-bool BackendStore::RecordSignature(const std::string& action, const std::string& playerId,
-                                   std::int64_t timestamp, const std::string& signature,
-                                   std::int64_t forgetBefore) {
-    std::lock_guard lock(mutex_);
-    {
-        Statement prune(db_, "DELETE FROM used_signatures WHERE timestamp < ?");
-        prune.Bind(1, forgetBefore);
-        prune.Step();
+void BackendStore::NoteKeyUse(const std::string& playerId, const std::string& pem, std::int64_t now) {
+    db_->Run("UPDATE player_keys SET last_signed_at = $3"
+             " WHERE player_id = $1 AND pubkey_pem = $2 AND last_signed_at < $3",
+             {playerId, pem, now});
+}
+
+bool BackendStore::RecordRequest(const std::string& playerId, std::int64_t signedAt,
+                                 const std::string& signatureHex, std::int64_t forgetBefore) {
+    std::int64_t due = pruneAfter_;
+    if (forgetBefore >= due && pruneAfter_.compare_exchange_strong(due, forgetBefore + kPruneEverySeconds)) {
+        db_->Run("DELETE FROM used_requests WHERE signed_at < $1", {forgetBefore});
     }
-    Statement s(db_, "INSERT INTO used_signatures (action, player_id, timestamp, signature) VALUES (?, ?, ?, ?)");
-    s.Bind(1, action).Bind(2, playerId).Bind(3, timestamp).Bind(4, signature);
-    return s.StepUnlessConstraint();
+    return !db_->Run("INSERT INTO used_requests (player_id, signed_at, signature) VALUES ($1, $2, $3)"
+                     " ON CONFLICT DO NOTHING RETURNING 1",
+                     {playerId, signedAt, signatureHex})
+                .empty();
 }
 
 std::int64_t BackendStore::PlayTime(const std::string& playerId) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT total_seconds FROM playtime WHERE player_id = ?");
-    s.Bind(1, playerId);
-    return s.Step() ? s.Int(0) : 0;
+    const SqlRows rows = db_->Run("SELECT total_seconds FROM playtime WHERE player_id = $1", {playerId});
+    return rows.empty() ? 0 : ColumnInt(rows[0][0]);
 }
 
 std::int64_t BackendStore::AddPlayTime(const std::string& playerId, std::int64_t seconds, std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    Exec("BEGIN IMMEDIATE");
-    try {
-        std::int64_t total = 0;
-        {
-            Statement read(db_, "SELECT total_seconds FROM playtime WHERE player_id = ?");
-            read.Bind(1, playerId);
-            if (read.Step()) total = read.Int(0);
-        }
-        total = total > std::numeric_limits<std::int64_t>::max() - seconds ? std::numeric_limits<std::int64_t>::max()
-                                                                            : total + seconds;
-        Statement write(db_,
-                        "INSERT INTO playtime (player_id, total_seconds, updated_at) VALUES (?, ?, ?)"
-                        " ON CONFLICT(player_id) DO UPDATE SET total_seconds = excluded.total_seconds,"
-                        " updated_at = excluded.updated_at");
-        write.Bind(1, playerId).Bind(2, total).Bind(3, now);
-        write.Step();
-        Exec("COMMIT");
-        return total;
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    const SqlRows rows = db_->Run("INSERT INTO playtime (player_id, total_seconds, updated_at) VALUES ($1, $2, $3)"
+                                  " ON CONFLICT (player_id) DO UPDATE SET"
+                                  " total_seconds = playtime.total_seconds + excluded.total_seconds,"
+                                  " updated_at = excluded.updated_at RETURNING total_seconds",
+                                  {playerId, seconds, now});
+    if (rows.empty()) throw StoreError("play time not updated");
+    return ColumnInt(rows[0][0]);
 }
 
 void BackendStore::AddJava(const JavaEntry& entry) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "INSERT OR REPLACE INTO java_catalogue (name, url, sha256, size) VALUES (?, ?, ?, ?)");
-    s.Bind(1, entry.name).Bind(2, entry.url).Bind(3, entry.sha256).Bind(4, entry.size);
-    s.Step();
+    db_->Run("INSERT INTO java_catalogue (name, url, sha256, size) VALUES ($1, $2, $3, $4)"
+             " ON CONFLICT (name) DO UPDATE SET url = excluded.url, sha256 = excluded.sha256, size = excluded.size",
+             {entry.name, entry.url, entry.sha256, entry.size});
 }
 
 std::vector<JavaEntry> BackendStore::JavaList() {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT name, url, sha256, size FROM java_catalogue ORDER BY name");
     std::vector<JavaEntry> out;
-    while (s.Step()) out.push_back(ReadJava(s));
+    for (const auto& row : db_->Run("SELECT name, url, sha256, size FROM java_catalogue ORDER BY name")) {
+        out.push_back(ReadJava(row));
+    }
     return out;
 }
 
 std::optional<JavaEntry> BackendStore::FindJava(const std::string& name) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT name, url, sha256, size FROM java_catalogue WHERE name = ?");
-    s.Bind(1, name);
-    if (!s.Step()) return std::nullopt;
-    return ReadJava(s);
+    const SqlRows rows = db_->Run("SELECT name, url, sha256, size FROM java_catalogue WHERE name = $1", {name});
+    if (rows.empty()) return std::nullopt;
+    return ReadJava(rows[0]);
 }
 
 void BackendStore::AddMod(const ModEntry& entry) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "INSERT OR REPLACE INTO mod_catalogue (project, file, name, type, url) VALUES (?, ?, ?, ?, ?)");
-    s.Bind(1, entry.project).Bind(2, entry.file).Bind(3, entry.name).Bind(4, entry.type).Bind(5, entry.url);
-    s.Step();
+    db_->Run("INSERT INTO mod_catalogue (project, file, name, type, url) VALUES ($1, $2, $3, $4, $5)"
+             " ON CONFLICT (project, file) DO UPDATE SET name = excluded.name, type = excluded.type,"
+             " url = excluded.url",
+             {entry.project, entry.file, entry.name, entry.type, entry.url});
 }
 
 std::vector<ModEntry> BackendStore::ModList() {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT project, file, name, type, url FROM mod_catalogue ORDER BY project, file");
     std::vector<ModEntry> out;
-    while (s.Step()) out.push_back(ReadMod(s));
+    for (const auto& row : db_->Run("SELECT project, file, name, type, url FROM mod_catalogue ORDER BY project, file")) {
+        out.push_back(ReadMod(row));
+    }
     return out;
 }
 
 std::optional<ModEntry> BackendStore::FindMod(const std::string& project, const std::string& file) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT project, file, name, type, url FROM mod_catalogue WHERE project = ? AND file = ?");
-    s.Bind(1, project).Bind(2, file);
-    if (!s.Step()) return std::nullopt;
-    return ReadMod(s);
+    const SqlRows rows = db_->Run(
+        "SELECT project, file, name, type, url FROM mod_catalogue WHERE project = $1 AND file = $2", {project, file});
+    if (rows.empty()) return std::nullopt;
+    return ReadMod(rows[0]);
 }
 
 void BackendStore::SetSetting(const std::string& name, const std::string& value) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
-    s.Bind(1, name).Bind(2, value);
-    s.Step();
+    db_->Run("INSERT INTO settings (name, value) VALUES ($1, $2) ON CONFLICT (name) DO UPDATE SET value = excluded.value",
+             {name, value});
 }
 
 std::optional<std::string> BackendStore::Setting(const std::string& name) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT value FROM settings WHERE name = ?");
-    s.Bind(1, name);
-    if (!s.Step()) return std::nullopt;
-    return s.Text(0);
+    const SqlRows rows = db_->Run("SELECT value FROM settings WHERE name = $1", {name});
+    if (rows.empty()) return std::nullopt;
+    return rows[0][0];
 }
 
 }  // namespace lumivale::backend

@@ -1,31 +1,30 @@
 #pragma once
-// The backend's SQLite database: registered public keys, play-time totals, the signatures already
-// accepted (so that none is accepted twice), the Java and mod catalogues and the operator
-// settings (the CurseForge key and the static token that unlocks it). One connection, guarded by
-// a mutex: every operation is safe to call from several threads at once.
+// What the backend keeps: registered public keys (and when each last signed a request), play-time
+// totals, the signed requests already accepted (so that none is accepted twice), the Java and mod
+// catalogues and the operator settings (the CurseForge key and the static token that unlocks it).
+// Every operation is one statement on the database, safe to call from several threads, and from
+// several backend processes sharing one PostgreSQL database.
+#include <atomic>
 #include <cstdint>
-#include <filesystem>
-#include <mutex>
+#include <functional>
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-struct sqlite3;
+#include "Database.h"
 
 namespace lumivale::backend {
 
 // The token the launcher sends for the CurseForge key unless the operator set another one.
 inline constexpr const char* kDefaultStaticToken = "lv-cfk-4e9b27d1a8c35f60b2d94e71";
 
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 struct RegisteredKey {
     std::string pem;
     std::int64_t registeredAt = 0;
+    std::int64_t lastSignedAt = 0;  // the last accepted request this key signed; 0 before the first
+
+    std::int64_t LastUse() const { return lastSignedAt > registeredAt ? lastSignedAt : registeredAt; }
 };
 
 struct JavaEntry {
@@ -45,23 +44,28 @@ struct ModEntry {
 
 class BackendStore {
 public:
-    // Opens (creating when needed) the database file and its tables. Throws StoreError.
-    explicit BackendStore(const std::filesystem::path& file);
-    ~BackendStore();
-    BackendStore(const BackendStore&) = delete;
-    BackendStore& operator=(const BackendStore&) = delete;
+    // Opens the database (see OpenDatabase) and creates or updates its tables. Throws StoreError.
+    explicit BackendStore(const std::string& database, int connections = 8);
+
+    // Runs the operations `work` makes (on this thread) as one transaction: one flush to disk for
+    // all of a request's changes. Not nested.
+    void Transaction(const std::function<void()>& work) { db_->Transaction(work); }
 
     std::optional<RegisteredKey> FindKey(const std::string& playerId);
-    void SaveKey(const std::string& playerId, const std::string& pem, std::int64_t now);
+    // Saves `pem` as the player's key unless their registered key was used after `lockedAfter`; false
+    // when it was (another registration or request got in first).
+    bool SaveKey(const std::string& playerId, const std::string& pem, std::int64_t now, std::int64_t lockedAfter);
+    // The player's registered key `pem` signed a request accepted at `now`.
+    void NoteKeyUse(const std::string& playerId, const std::string& pem, std::int64_t now);
 
-    // Records a (player, timestamp, signature) used for `action`; false when it was recorded
-    // before. Entries older than `forgetBefore` are dropped first (they are refused by their age
-    // anyway).
-    bool RecordSignature(const std::string& action, const std::string& playerId, std::int64_t timestamp,
-                         const std::string& signature, std::int64_t forgetBefore);
+    // Records a signed request by its player and second and by its signature's bytes (hex); false
+    // when either was recorded before. Records of seconds before `forgetBefore` are dropped now and
+    // then (they are refused by their age anyway).
+    bool RecordRequest(const std::string& playerId, std::int64_t signedAt, const std::string& signatureHex,
+                       std::int64_t forgetBefore);
 
     std::int64_t PlayTime(const std::string& playerId);
-    // Adds the seconds to the player's total and hands back the new total.
+    // Adds the seconds to the player's total in one statement and hands back the new total.
     std::int64_t AddPlayTime(const std::string& playerId, std::int64_t seconds, std::int64_t now);
 
     void AddJava(const JavaEntry& entry);  // replaces an entry of the same name
@@ -76,10 +80,8 @@ public:
     std::optional<std::string> Setting(const std::string& name);
 
 private:
-    void Exec(const char* sql);
-
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<Database> db_;
+    std::atomic<std::int64_t> pruneAfter_{0};
 };
 
 }  // namespace lumivale::backend

@@ -6,6 +6,9 @@
 #include <openssl/rsa.h>
 
 #include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace lumivale::backend {
@@ -38,35 +41,22 @@ PkeyPtr ReadPublicKey(std::string_view pem) {
     return PkeyPtr(key);
 }
 
-// Strict standard Base64 (whitespace skipped); nothing for any other character.
-bool DecodeBase64(std::string_view text, std::vector<unsigned char>& out) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    unsigned buffer = 0;
-    int bits = 0;
-    bool padding = false;
-    for (char c : text) {
-        if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
-        if (c == '=') {
-            padding = true;
-            continue;
-        }
-        const int v = value(c);
-        if (v < 0 || padding) return false;
-        buffer = (buffer << 6) | static_cast<unsigned>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<unsigned char>((buffer >> bits) & 0xFFu));
-        }
+// Registered keys as parsed once: reading a PEM costs several times what a verification does.
+// Parsed keys are only read from then on, which OpenSSL allows from several threads at once.
+std::shared_ptr<EVP_PKEY> CachedPublicKey(std::string_view pem) {
+    static constexpr std::size_t kMaxKeys = 4096;  // then the cache starts over: its memory stays bounded
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::shared_ptr<EVP_PKEY>> keys;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto found = keys.find(std::string(pem)); found != keys.end()) return found->second;
     }
-    return !out.empty();
+    std::shared_ptr<EVP_PKEY> key(ReadPublicKey(pem).release(), PkeyFree());
+    if (!key) return nullptr;
+    std::lock_guard lock(mutex);
+    if (keys.size() >= kMaxKeys) keys.clear();
+    keys.emplace(std::string(pem), key);
+    return key;
 }
 
 }  // namespace
@@ -76,11 +66,38 @@ bool IsUsablePublicKeyPem(std::string_view pem) {
     return key && EVP_PKEY_get_bits(key.get()) >= 1024;
 }
 
-bool VerifySignature(std::string_view pem, std::string_view message, std::string_view signatureBase64) {
-    PkeyPtr key = ReadPublicKey(pem);
+std::optional<std::vector<unsigned char>> DecodeCanonicalBase64(std::string_view text) {
+    if (text.empty() || text.size() % 4 != 0 || text.size() > 4096) return std::nullopt;
+    std::vector<unsigned char> bytes(text.size() / 4 * 3);
+    const int decoded = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                        static_cast<int>(text.size()));
+    if (decoded < 0) return std::nullopt;
+    // EVP_DecodeBlock counts padding as zero bytes and forgives white space and stray bits:
+    // the padding is taken off, and the bytes must encode back to exactly the text received.
+    std::size_t size = static_cast<std::size_t>(decoded);
+    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '=' && size > 0; --i) --size;
+    bytes.resize(size);
+    std::string again(4 * ((size + 2) / 3) + 1, '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(again.data()), bytes.data(), static_cast<int>(size));
+    again.pop_back();
+    if (bytes.empty() || again != text) return std::nullopt;
+    return bytes;
+}
+
+std::string HexOf(const std::vector<unsigned char>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char byte : bytes) {
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 0x0F];
+    }
+    return out;
+}
+
+bool VerifySignature(std::string_view pem, std::string_view message, const std::vector<unsigned char>& signature) {
+    const std::shared_ptr<EVP_PKEY> key = CachedPublicKey(pem);
     if (!key) return false;
-    std::vector<unsigned char> signature;
-    if (signatureBase64.size() > 4096 || !DecodeBase64(signatureBase64, signature)) return false;
     std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
     if (!ctx) return false;
     EVP_PKEY_CTX* pkeyCtx = nullptr;

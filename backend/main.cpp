@@ -1,10 +1,11 @@
 // lumivale-backend: the launcher's reference backend.
 //
-//   lumivale-backend --db FILE [--bind ADDRESS] [--port N]         serve (default 127.0.0.1:8080)
-//   lumivale-backend --db FILE add-java NAME URL [SHA256 [SIZE]]   add or replace a Java package
-//   lumivale-backend --db FILE add-mod PROJECT FILE NAME URL [TYPE] add or replace a mod file
-//   lumivale-backend --db FILE set-curseforge-key KEY              the key handed out to launchers
-//   lumivale-backend --db FILE set-static-token TOKEN              the token that unlocks that key
+// DB is the path of an SQLite file, or a PostgreSQL address "postgresql://user@host/database".
+//   lumivale-backend --db DB [--bind ADDRESS] [--port N]           serve (default 127.0.0.1:8080)
+//   lumivale-backend --db DB add-java NAME URL [SHA256 [SIZE]]   add or replace a Java package
+//   lumivale-backend --db DB add-mod PROJECT FILE NAME URL [TYPE] add or replace a mod file
+//   lumivale-backend --db DB set-curseforge-key KEY              the key handed out to launchers
+//   lumivale-backend --db DB set-static-token TOKEN              the token that unlocks that key
 #include <csignal>
 #include <charconv>
 #include <cstdio>
@@ -24,16 +25,16 @@ using lumivale::backend::BackendStore;
 BackendServer* g_server = nullptr;
 
 void OnSignal(int) {
-    if (g_server) g_server->Stop();
+    if (g_server) g_server->RequestStop();
 }
 
 int Usage() {
-    std::cerr << "usage:\n"
-                 "  lumivale-backend --db FILE [--bind ADDRESS] [--port N]\n"
-                 "  lumivale-backend --db FILE add-java NAME URL [SHA256 [SIZE]]\n"
-                 "  lumivale-backend --db FILE add-mod PROJECT FILE NAME URL [TYPE]\n"
-                 "  lumivale-backend --db FILE set-curseforge-key KEY\n"
-                 "  lumivale-backend --db FILE set-static-token TOKEN\n";
+    std::cerr << "usage (DB: an SQLite file or postgresql://user@host/database):\n"
+                 "  lumivale-backend --db DB [--bind ADDRESS] [--port N]\n"
+                 "  lumivale-backend --db DB add-java NAME URL [SHA256 [SIZE]]\n"
+                 "  lumivale-backend --db DB add-mod PROJECT FILE NAME URL [TYPE]\n"
+                 "  lumivale-backend --db DB set-curseforge-key KEY\n"
+                 "  lumivale-backend --db DB set-static-token TOKEN\n";
     return 2;
 }
 
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
 
     try {
         if (!words.empty()) {
-            BackendStore store(db);
+            BackendStore store(db, 1);
             return Command(store, words);
         }
         BackendServer server(db);

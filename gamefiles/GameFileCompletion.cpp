@@ -241,7 +241,7 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
     const std::string jsonPath = versionJsonPath(gameDir, versionId);
     const json versionJson = loadJsonFile(jsonPath);
     if (versionJson.is_null()) {
-        error = kVersionJsonNotFoundMessage + jsonPath;
+        error = versionJsonProblem(jsonPath, kVersionJsonNotFoundMessage);
         return false;
     }
     if (IsCancelled(cancelled)) {

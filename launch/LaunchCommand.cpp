@@ -91,7 +91,7 @@ void Build(const LaunchRequest& request, LaunchPlan& plan) {
         PathUtf8(Utf8Path(request.coreFolder) / Utf8Path(request.coreId + ".json"));
     const json core = loadJsonFile(jsonPath);
     if (core.is_null()) {
-        plan.error = std::string(kVersionJsonMissingMessage) + jsonPath;
+        plan.error = versionJsonProblem(jsonPath, kVersionJsonMissingMessage);
         return;
     }
     const VersionManifest manifest = resolveVersionManifest(core, request.gameRoot);
@@ -368,9 +368,11 @@ LaunchPlan buildLaunchCommand(const LaunchRequest& request) {
     try {
         Build(request, plan);
     } catch (const std::exception& error) {
+        // The library's own text is for the log; the player hears what to do.
+        ConsoleLog(std::string("版本 JSON 无法解析：") + error.what());
         plan = LaunchPlan{};
         plan.workingDirectory = request.gameDirectory;
-        plan.error = std::string("版本 JSON 无法解析：") + error.what();
+        plan.error = "版本 JSON 的内容不符合格式，无法启动（可重新安装该版本）";
     }
     return plan;
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "Files.h"
@@ -237,6 +238,15 @@ json loadJsonFile(const std::string& path) {
     return parsed;
 }
 
+std::string versionJsonProblem(const std::string& path, const char* missingMessage) {
+    std::error_code error;
+    const auto status = fs::status(Utf8Path(path), error);
+    if (!fs::exists(status)) return missingMessage + path;
+    std::string bytes;
+    if (!fs::is_regular_file(status) || !ReadWholeFile(Utf8Path(path), bytes)) return "无法读取版本 JSON：" + path;
+    return "版本 JSON 已损坏（不是有效的 JSON）：" + path;
+}
+
 std::string versionJsonPath(const std::string& gameRoot, const std::string& id) {
     return PathUtf8(Below(Below(Utf8Path(gameRoot) / "versions", id), id + ".json"));
 }
@@ -392,14 +402,18 @@ void collectClasspathLibraries(const VersionManifest& manifest, const std::strin
 
 void collectParentJars(const VersionManifest& manifest, const std::string& gameRoot,
                        std::vector<std::string>& out) {
-    json current = manifest;
+    std::set<std::string> visited;
+    json loaded;  // the parent read last; the manifest itself is never copied
+    const json* current = &manifest;
     for (int count = 0; count < kMaxParentJars; ++count) {
-        const std::string* parent = StringMember(current, "inheritsFrom");
-        if (!parent) break;
+        const std::string* parent = StringMember(*current, "inheritsFrom");
+        // A chain that comes back on itself (a core inheriting from itself) ends there.
+        if (!parent || !visited.insert(*parent).second) break;
         const std::string id = *parent;
         const std::string jar = versionJarPath(gameRoot, id);
-        if (Exists(Utf8Path(jar))) out.push_back(jar);
-        current = loadJsonFile(versionJsonPath(gameRoot, id));
+        if (Exists(Utf8Path(jar)) && std::find(out.begin(), out.end(), jar) == out.end()) out.push_back(jar);
+        loaded = loadJsonFile(versionJsonPath(gameRoot, id));
+        current = &loaded;
     }
 }
 
@@ -468,9 +482,10 @@ std::vector<json> loadVersionChain(const std::string& gameRoot, const std::strin
     json current = loadJsonFile(versionJsonPath(gameRoot, id));
     if (!current.is_object()) return chain;
     chain.push_back(std::move(current));
+    std::set<std::string> visited{id};
     for (int depth = 0; depth < kMaxParentJars; ++depth) {
         const std::string* parent = StringMember(chain.back(), "inheritsFrom");
-        if (!parent) break;
+        if (!parent || !visited.insert(*parent).second) break;
         json next = loadJsonFile(versionJsonPath(gameRoot, *parent));
         if (!next.is_object()) return chain;
         chain.push_back(std::move(next));

@@ -45,6 +45,10 @@ std::string libraryPath(const LibraryName& name);
 // error gives null; never throws.
 nlohmann::json loadJsonFile(const std::string& path);
 
+// Why loadJsonFile gave null, in words a player can act on: `missingMessage` + path when the file
+// is not there, otherwise that it cannot be read or is not valid JSON.
+std::string versionJsonProblem(const std::string& path, const char* missingMessage);
+
 // <gameRoot>/versions/<id>/<id>.json and <gameRoot>/versions/<id>/<id>.jar.
 std::string versionJsonPath(const std::string& gameRoot, const std::string& id);
 std::string versionJarPath(const std::string& gameRoot, const std::string& id);

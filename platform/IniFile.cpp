@@ -57,6 +57,35 @@ void AppendComment(std::string& out, const char* comment) {
     out += '\n';
 }
 
+// The INI reader turns every carriage return into a line break, so a value holding one is kept
+// escaped behind a mark no typed value starts with: "\\" for a backslash, "\r" for a carriage
+// return. Values without one are written as they are, as before.
+constexpr std::string_view kEscapedMark = "\x01escaped\n";
+
+std::string Escaped(const std::string& value) {
+    if (value.find('\r') == std::string::npos && !value.starts_with('\x01')) return value;
+    std::string out(kEscapedMark);
+    for (const char c : value) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Unescaped(const std::string& stored) {
+    if (!stored.starts_with(kEscapedMark)) return stored;
+    std::string out;
+    for (std::size_t i = kEscapedMark.size(); i < stored.size(); ++i) {
+        if (stored[i] == '\\' && i + 1 < stored.size()) {
+            out += stored[++i] == 'r' ? '\r' : stored[i];
+        } else {
+            out += stored[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 bool IniFile::Save(const std::filesystem::path& file) const {
@@ -94,7 +123,7 @@ bool IniFile::Save(const std::filesystem::path& file) const {
 std::optional<std::string> IniFile::Get(const std::string& section, const std::string& key) const {
     const char* value = impl_->ini.GetValue(section.c_str(), key.c_str(), nullptr);
     if (value == nullptr) return std::nullopt;
-    return std::string(value);
+    return Unescaped(value);
 }
 
 std::string IniFile::GetText(const std::string& section, const std::string& key,
@@ -119,7 +148,7 @@ std::int32_t IniFile::GetInt(const std::string& section, const std::string& key,
 }
 
 void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
-    impl_->ini.SetValue(section.c_str(), key.c_str(), value.c_str());
+    impl_->ini.SetValue(section.c_str(), key.c_str(), Escaped(value).c_str());
 }
 
 bool IniFile::Remove(const std::string& section, const std::string& key) {

@@ -8,17 +8,19 @@ step=${1:-build}
 # Everything the build configures against (the tests and the benchmark are part of it).
 build_packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libsimpleini-dev
   libzip-dev zipcmp zipmerge ziptool zlib1g-dev libcurl4-openssl-dev libssl-dev
-  googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libarchive-dev
+  googletest libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libpq-dev libarchive-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev)
 # What the running launcher needs on top: the certificate store every HTTPS request checks
 # against (only a recommendation of libcurl), and a font that has the page's Chinese texts.
 run_packages=(ca-certificates fonts-wqy-microhei)
 # What running the tests needs on top: a real JDK, openssl to make test certificates, an X
-# server and screenshots for the window test, and node with Chromium for the UI page tests.
-test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium)
+# server and screenshots for the window test, node with Chromium for the UI page tests, and a
+# PostgreSQL server the backend suite starts a throw-away cluster of.
+test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chromium postgresql)
 # What scripts/bench.sh needs on top of the build: nginx and curl to measure the downloads
-# against, a JDK for the start-up's Java runtimes, an X server for the window's memory.
-bench_packages=(nginx-light curl openjdk-17-jdk-headless xvfb xauth)
+# against, a JDK for the start-up's Java runtimes, an X server for the window's memory, and
+# PostgreSQL for the backend's load.
+bench_packages=(nginx-light curl openjdk-17-jdk-headless xvfb xauth postgresql)
 
 packages=("${build_packages[@]}")
 case "$step" in

@@ -1,8 +1,10 @@
-// The play-time service with short waits against a stand-in backend that fails on demand; the game launch test
-// runs it against the reference backend.
+// The play-time service with short waits against a stand-in backend that fails on demand, and against the
+// reference backend where nothing played may be lost: long games, a clock that is off, one install running twice,
+// and a backend that was down when the game ended.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -10,6 +12,8 @@
 #include <thread>
 
 #include "AccountTestSupport.h"
+#include "BackendEndpoints.h"
+#include "BackendServer.h"
 #include "HttpTransport.h"
 #include "PlayTimeService.h"
 
@@ -20,14 +24,14 @@ using namespace std::chrono_literals;
 
 // A service holding test key 0 that writes its page events and console lines into one log.
 struct Service {
-    explicit Service(const std::string& base, int reconnectAttempts = 2) {
+    Service(const std::string& base, const std::filesystem::path& queue, int reconnectAttempts = 2) {
         cloud = std::make_shared<CloudClient>(base);
         EXPECT_TRUE(cloud->Keys().ImportPrivateKey(TestKey()));
         const auto add = [this](std::string_view line) {
             std::lock_guard lock(mutex);
             log += std::string(line) + "\n";
         };
-        service = PlayTimeService::Create(cloud, add, {10ms, 3, 50ms, reconnectAttempts}, add);
+        service = PlayTimeService::Create(cloud, add, {10ms, 3, 50ms, reconnectAttempts}, add, queue);
     }
     ~Service() {
         service->Stop();
@@ -47,9 +51,20 @@ struct Service {
     std::shared_ptr<PlayTimeService> service;
 };
 
+// The reference backend on a file of the test's folder, its clock `shift` seconds ahead.
+struct Backend {
+    Backend(const TempHome& home, std::int64_t shift)
+        : server((home.root() / "backend.sqlite").string(), {{}, [shift] { return NowSeconds() + shift; }}) {
+        EXPECT_TRUE(server.Start("127.0.0.1", 0));
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(server.Port()); }
+    backend::BackendServer server;
+};
+
 TEST(PlayTime, RegistrationCooldownsAndTheLock) {
+    TempHome home;
     TestHttpServer site;
-    Service s(site.base(), 0);
+    Service s(site.base(), home.root() / "queue.json", 0);
     // One registration at a time; a failure cools down for 60 s; this reconnect loop gives up at once.
     TestReply slow = TestReply::Ok(R"({"success":false})");
     slow.delay = 200ms;
@@ -76,11 +91,12 @@ TEST(PlayTime, RegistrationCooldownsAndTheLock) {
 }
 
 TEST(PlayTime, TheReconnectLoopRegistersThenTotalsArePolledAndGamesUploaded) {
+    TempHome home;
     TestHttpServer site;
     const TestReply refused = TestReply::Ok(R"({"success":false})");
     site.ServeSequence("/api/register_key", {refused, refused, TestReply::Ok(R"({"success":true})")});
     site.Serve("/api/playtime/p-4", TestReply::Ok(R"({"total_seconds":321})"));
-    Service s(site.base());
+    Service s(site.base(), home.root() / "queue.json");
     s.service->SetAccount({true, "p-4", "B"});
     s.service->EnsureRegistered("p-4");
     ASSERT_TRUE(s.WaitFor("^重连服务端成功（账号 p-4）$"));
@@ -99,6 +115,62 @@ TEST(PlayTime, TheReconnectLoopRegistersThenTotalsArePolledAndGamesUploaded) {
     s.service->SetAccount({false, "p-4", "B"});
     s.service->OnGameExit(0, 5000);
     EXPECT_TRUE(s.WaitFor("^游戏退出，跳过上传：密钥就绪=是 已登录=否 账号ID=p-4$"));
+    EXPECT_FALSE(std::filesystem::exists(home.root() / "queue.json"));
+}
+
+TEST(PlayTime, AGameLongerThanADayReachesABackendWhoseClockIsAnHourAhead) {
+    TempHome home;
+    Backend backend(home, 3600);
+    Service s(backend.Base(), home.root() / "queue.json");
+    s.service->SetAccount({true, "p-long", "L"});
+    s.service->EnsureRegistered("p-long");
+    ASSERT_TRUE(Eventually([&] { return s.service->IsRegistered("p-long"); })) << s.log;
+    s.service->OnGameExit(0, 200'000'500);
+    EXPECT_TRUE(s.WaitFor("^游戏退出，上传时长：账号=p-long 本局=200000秒 增量=200000秒 结果=成功\\(服务端累计=200000\\)$"))
+        << s.log;
+    EXPECT_EQ(GetPlaytime(*s.cloud, "p-long", ""), 200000);
+}
+
+TEST(PlayTime, OneInstallRunningTwiceUploadsTwiceInOneSecondAndBothCount) {
+    TempHome home;
+    Backend backend(home, 0);
+    CloudClient first(backend.Base()), second(backend.Base());
+    const std::int64_t second0 = NowSeconds();
+    for (CloudClient* client : {&first, &second}) {
+        ASSERT_TRUE(client->Keys().ImportPrivateKey(TestKey()));
+        client->SetClock([second0] { return second0; });  // both launchers start in the same second
+    }
+    std::int64_t retry = 0;
+    ASSERT_EQ(RegisterPublicKey(first, "p-twice", "", retry), RegisterResult::Registered);
+    EXPECT_EQ(UploadPlaytime(first, "p-twice", 10, 10, ""), 10);
+    EXPECT_EQ(UploadPlaytime(second, "p-twice", 20, 20, ""), 30);  // its first two seconds were taken
+}
+
+TEST(PlayTime, AGameTheBackendMissedWaitsBesideTheCredentialsUntilTheNextStart) {
+    TempHome home;
+    const std::filesystem::path queue = home.root() / "user" / "playtime-queue.json";
+    WriteFile(queue, "{\"uploads\":[{\"player_id\":7}]}");  // damaged by hand: kept aside, not lost
+    {
+        TestHttpServer down;
+        down.Serve("/api/playtime/p-q", JsonReply(503, R"({"error":"maintenance"})"));
+        Service s(down.base(), queue);
+        s.service->SetAccount({true, "p-q", "Q"});
+        s.service->OnGameExit(0, 100'000'000);
+        EXPECT_TRUE(s.WaitFor("结果=失败\\(服务端未注册或不可达\\)\n本局未上传的 100000 秒已存入待上传队列")) << s.log;
+    }
+    EXPECT_EQ(ReadFile(queue.string() + ".damaged"), "{\"uploads\":[{\"player_id\":7}]}");
+    EXPECT_EQ(ReadFile(queue), R"({"uploads":[{"client_total_seconds":86400,"player_id":"p-q","session_seconds":86400},)"
+                               R"({"client_total_seconds":13600,"player_id":"p-q","session_seconds":13600}]})");
+    EXPECT_EQ(std::filesystem::status(queue).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    Backend backend(home, 0);
+    Service s(backend.Base(), queue);
+    s.service->SetAccount({true, "p-q", "Q"});
+    s.service->EnsureRegistered("p-q");
+    EXPECT_TRUE(s.WaitFor("^已补传待上传队列中的游戏时长：账号=p-q 补传=100000秒 服务端累计=100000$")) << s.log;
+    EXPECT_TRUE(s.WaitFor(R"(^\{"type":"cloud:playtime:got","total_seconds":100000\}$)"));
+    EXPECT_EQ(ReadFile(queue), R"({"uploads":[]})");
 }
 
 }  // namespace

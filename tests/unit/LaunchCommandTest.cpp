@@ -340,19 +340,21 @@ TEST_F(LaunchCommandTest, ACommandPastTheSystemsLimitPassesItsJvmArgumentsThroug
 
 TEST_F(LaunchCommandTest, BrokenCoresFailWithTheirMessage) {
     WriteFile(root() / "versions" / "bad" / "bad.json", "{\"mainClass\":\"M\",}");
+    fs::create_directories(root() / "versions" / "folder" / "folder.json");  // there, but no file to read
     const std::string noMain = "版本 JSON 缺少 mainClass";
     const std::vector<std::tuple<std::string, json, std::string>> cores = {  // id, JSON written, error
         {"absent", nullptr, "未找到版本 JSON：" + folderOf("absent") + "/absent.json"},
-        {"bad", nullptr, "未找到版本 JSON：" + folderOf("bad") + "/bad.json"}, {"empty", {{"mainClass", ""}}, noMain},
+        {"bad", nullptr, "版本 JSON 已损坏（不是有效的 JSON）：" + folderOf("bad") + "/bad.json"},
+        {"folder", nullptr, "无法读取版本 JSON：" + folderOf("folder") + "/folder.json"}, {"empty", {{"mainClass", ""}}, noMain},
         {"number", {{"mainClass", 5}}, noMain}, {"list", {1, 2}, noMain},
-        {"typed", json::parse(R"({"mainClass":"M","libraries":[{"name":"a:b:1","rules":[{"action":true}]}]})"), "版本 JSON 无法解析："}};
+        {"typed", json::parse(R"({"mainClass":"M","libraries":[{"name":"a:b:1","rules":[{"action":true}]}]})"), "版本 JSON 的内容不符合格式，无法启动（可重新安装该版本）"}};
     for (const auto& [id, document, error] : cores) {
         if (!document.is_null()) installVersion(id, document);
         LaunchPlan plan;
         EXPECT_NO_THROW(plan = buildLaunchCommand(requestFor(id))) << id;
         EXPECT_TRUE(!plan.success && plan.arguments.empty() && plan.commandLine.empty()) << id;
         EXPECT_EQ(plan.workingDirectory, folderOf(id));
-        EXPECT_TRUE(plan.error.starts_with(error)) << plan.error;
+        EXPECT_EQ(plan.error, error);
     }
 }
 

@@ -39,7 +39,7 @@ TEST(Settings, EveryFieldSurvivesSaveAndLoadWhateverItsTextAndAccountValuesStayO
     saved.javaList = {{"Java 17 中文", "/opt/中文/bin/java", true}, {"Java 8", "/j8/bin/java", false}};
     // In the order of Stored(); an empty text stays empty rather than turning into the default.
     Stored(saved) = std::tuple("/opt/中文/bin/java", "<<<X", -1, "", "zgc",
-                               "-Xss2m\n<<<END_OF_TEXT\nEND_OF_TEXT\n-Dname=\"中文\" C:\\dir", "  leading and trailing blanks  ",
+                               "-Xss2m\n<<<END_OF_TEXT\nEND_OF_TEXT\n-Dname=\"中文\" C:\\dir\r\n-Dcr=\r\\r", "  leading and trailing blanks  ",
                                70000, "plain=with equals;and semicolon", "http://127.0.0.1:9/", "token-a", "token-c", "角色",
                                "role-id", R"([{"id":"1","name":"角色"}])", "account-7", "玩家", "-----BEGIN KEY-----\nAAA\n-----END KEY-----");
     saved.Save();

@@ -1,0 +1,16 @@
+#pragma once
+// The PostgreSQL server of this test program (scripts/scratch-postgres.sh): started on first use,
+// once per program run, and stopped when the program ends (or, should it crash, by the script's
+// watcher).
+#include <string>
+
+namespace lumivale::test {
+
+// The connection address of the server's "postgres" database.
+const std::string& ScratchPostgres();
+
+// The address with `options=-csearch_path=<schema>`, so that a store opened with it keeps its
+// tables in that schema (which the caller creates).
+std::string PostgresSchemaAddress(const std::string& schema);
+
+}  // namespace lumivale::test

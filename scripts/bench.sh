@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and runs them (never part of the tests).
 #
-#   scripts/bench.sh                     all three with their defaults
+#   scripts/bench.sh                     every benchmark with its defaults
 #   scripts/bench.sh downloads [ARGS]    the download benchmark (see bench/BenchDownloads.cpp)
 #   scripts/bench.sh startup             start-up and memory (see bench/BenchStartup.cpp)
 #   scripts/bench.sh backend [ARGS]      the backend load benchmark (see bench/BenchBackend.cpp)
+#   scripts/bench.sh install [ARGS]      the version install benchmark (see bench/BenchInstall.cpp)
+#   scripts/bench.sh install [ARGS]      the version install benchmark (see bench/BenchInstall.cpp)
 #   scripts/bench.sh --rounds 3          arguments alone go to the download benchmark
 #
 # Downloads: the engine's batch (DownloadFiles, 64 transfers) against
@@ -18,7 +20,9 @@
 # headless launcher's memory, and the window's (launcher and web view processes) on a private
 # X server. Backend: 64 clients of signed uploads against SQLite (one backend), then against a
 # throw-away PostgreSQL cluster (scripts/scratch-postgres.sh, flushing to disk like a real one)
-# behind two backends, then pings beside 64 slow clients.
+# behind two backends, then pings beside 64 slow clients. Install: a whole version (3500 asset
+# objects, 45 libraries, a 20 MiB client) installed from a loopback mirror, beside curl fetching
+# the same files from it, on disk and, when /dev/shm exists, in memory.
 # BUILD_DIR picks another build folder than build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +30,7 @@ scripts/deps.sh bench
 build=${BUILD_DIR:-build}
 which=all
 case "${1:-}" in
-  downloads|startup|backend) which=$1; shift ;;
+  downloads|startup|backend|install) which=$1; shift ;;
   -*) which=downloads ;;
 esac
 if [ ! -f "$build/build.ninja" ]; then
@@ -157,6 +161,11 @@ startup() {
   "$build/bin/lumivale_bench_startup" "$build/bin/lumivale" ${display:+--display "$display"}
 }
 
+downloads() {
+  cmake --build "$build" --target lumivale_bench_downloads
+  on_disk_and_in_memory "$build/bin/lumivale_bench_downloads" "$@"
+}
+
 backend() {
   cmake --build "$build" --target lumivale_bench_backend
   cluster=/tmp/lumivale-bench-pg-$$
@@ -166,9 +175,29 @@ backend() {
   "$build/bin/lumivale_bench_backend" --postgres "$address" "$@"
 }
 
+install() {
+  cmake --build "$build" --target lumivale_bench_install
+  echo "== version install"
+  on_disk_and_in_memory "$build/bin/lumivale_bench_install" "$@"
+}
+
+install() {
+  cmake --build "$build" --target lumivale_bench_install
+  echo "== version install, files on disk (${TMPDIR:-/tmp})"
+  "$build/bin/lumivale_bench_install" "$@"
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    local folder
+    folder=$(mktemp -d /dev/shm/lumivale-bench.XXXXXX)
+    echo "== version install, files in memory ($folder)"
+    "$build/bin/lumivale_bench_install" --folder "$folder" "$@" || { rm -rf "$folder"; return 1; }
+    rm -rf "$folder"
+  fi
+}
+
 case "$which" in
   downloads) downloads "$@" ;;
   startup) startup ;;
   backend) backend "$@" ;;
-  all) downloads; echo; startup; echo; backend ;;
+  install) install "$@" ;;
+  all) downloads; echo; startup; echo; backend; echo; install ;;
 esac

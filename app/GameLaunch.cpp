@@ -87,6 +87,7 @@ void OnGameLaunch(App& app) {
         SendError(app, "未找到核心 jar 文件");
         return;
     }
+    app.TakeJavaScan();
     const JavaChoice java = ChooseJavaForCore(settings.selectedJava, settings.javaList, *core);
     if (!java.ok) {
         SendError(app, java.message);

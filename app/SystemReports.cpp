@@ -11,6 +11,7 @@
 namespace lumivale {
 
 void ReportCoreInfo(App& app, const std::string& coreValue) {
+    app.TakeJavaScan();
     Settings& settings = app.settings;
     const auto core = std::find_if(settings.cores.begin(), settings.cores.end(),
                                    [&](const CoreEntry& c) { return c.folder == coreValue; });

@@ -111,6 +111,20 @@ struct LibraryItem {
     ExpectedFile expected;
 };
 
+// The engine's batch of some library items, kCompletionWorkers transfers at a time.
+std::vector<DownloadItem> BatchOf(const std::vector<LibraryItem>& items) {
+    std::vector<DownloadItem> batch;
+    batch.reserve(items.size());
+    for (const LibraryItem& item : items) batch.push_back({item.url, item.target, item.expected});
+    return batch;
+}
+
+DownloadOptions CompletionOptions() {
+    DownloadOptions options;
+    options.parallel = kCompletionWorkers;
+    return options;
+}
+
 // The sha1 and size a download entry ({url, sha1, size}) declares.
 ExpectedFile DeclaredOf(const json& entry) {
     ExpectedFile expected;
@@ -271,25 +285,19 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
         Report(progress, 0,
                "并发补齐缺失库文件（约 " + std::to_string(count) + " 个，" +
                    std::to_string(kCompletionWorkers) + " 线程）");
-        // Guarded by the pool's completion mutex.
         int finished = 0;
         std::string failure;
-        RunParallel(
-            count, kCompletionWorkers,
-            [&](int i) {
-                if (IsCancelled(cancelled)) return false;
-                std::string downloadError;
-                return DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected);
-            },
-            [&](int i, bool ok) {
+        DownloadFiles(
+            BatchOf(items), CompletionOptions(),
+            [&](int i, bool ok, const std::string&) {
                 ++finished;
-                if (IsCancelled(cancelled)) return;
                 if (!ok && failure.empty()) failure = "下载 " + items[i].label + " 失败";
                 if (finished % 10 == 0 || finished == count) {
                     Report(progress, finished * 100 / count,
                            "已下载 " + std::to_string(finished) + "/" + std::to_string(count));
                 }
-            });
+            },
+            cancelled);
         if (IsCancelled(cancelled)) {
             error = kCompletionCancelledMessage;
             return false;
@@ -330,25 +338,21 @@ void CompleteModpackLibraries(const std::string& gameDir, const json& vanillaJso
     const int count = static_cast<int>(items.size());
     int finished = 0;
     int failed = 0;
-    RunParallel(
-        count, kCompletionWorkers,
-        [&](int i) {
-            if (IsCancelled(cancelled)) return false;
-            std::string downloadError;
-            if (DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected)) return true;
-            ConsoleLog("依赖库下载失败（跳过）：" + items[i].url);
-            return false;
-        },
-        [&](int, bool ok) {
+    DownloadFiles(
+        BatchOf(items), CompletionOptions(),
+        [&](int i, bool ok, const std::string&) {
             ++finished;
-            if (!ok) ++failed;
-            if (IsCancelled(cancelled)) return;
+            if (!ok) {
+                ++failed;
+                ConsoleLog("依赖库下载失败（跳过）：" + items[i].url);
+            }
             if (finished % 10 == 0 || finished == count) {
                 Report(progress, kModpackLibrariesStep, finished * 100 / std::max(count, 1),
                        "依赖库 " + std::to_string(finished) + "/" + std::to_string(count) +
                            FailedSuffix(failed));
             }
-        });
+        },
+        cancelled);
     if (IsCancelled(cancelled)) return;
     Report(progress, kModpackLibrariesStep, 100, "依赖库就绪");
 }
@@ -413,31 +417,28 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
                std::to_string(kCompletionWorkers) + " 线程）");
     int finished = 0;
     int failed = 0;
-    RunParallel(
-        count, kCompletionWorkers,
-        [&](int i) {
-            if (IsCancelled(cancelled)) return false;
-            const auto& [hash, size] = items[i];
-            const std::string prefix = hash.substr(0, 2);
-            const std::string target = Join(gameDir, {"assets", "objects", prefix, hash});
-            std::string downloadError;
-            if (DownloadFile(endpoints.officialAssetsBase + prefix + "/" + hash, target, downloadError,
-                             ExpectedFile{hash, size})) {
-                return true;
-            }
-            ConsoleLog("资源对象下载失败（继续）：" + hash + " -> " + downloadError);
-            return false;
-        },
-        [&](int, bool ok) {
+    std::vector<DownloadItem> batch;
+    batch.reserve(items.size());
+    for (const auto& [hash, size] : items) {
+        const std::string prefix = hash.substr(0, 2);
+        batch.push_back({endpoints.officialAssetsBase + prefix + "/" + hash,
+                         Join(gameDir, {"assets", "objects", prefix, hash}), ExpectedFile{hash, size}});
+    }
+    DownloadFiles(
+        batch, CompletionOptions(),
+        [&](int i, bool ok, const std::string& downloadError) {
             ++finished;
-            if (!ok) ++failed;
-            if (IsCancelled(cancelled)) return;
+            if (!ok) {
+                ++failed;
+                ConsoleLog("资源对象下载失败（继续）：" + items[i].first + " -> " + downloadError);
+            }
             if (finished % 100 == 0 || finished == count) {
                 Report(progress, 10 + finished * 90 / std::max(count, 1),
                        "资源文件 " + std::to_string(finished) + "/" + std::to_string(count) +
                            FailedSuffix(failed));
             }
-        });
+        },
+        cancelled);
     if (IsCancelled(cancelled)) {
         error = kCompletionCancelledMessage;
         return false;

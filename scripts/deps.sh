@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a step needs, only those that are missing.
-# Usage: scripts/deps.sh build|run|windows|test
-#   (run and windows include build, test includes both)
+# Usage: scripts/deps.sh build|run|windows|test|bench
+#   (run and windows include build, test includes both, bench includes run)
 set -euo pipefail
 step=${1:-build}
 
@@ -21,6 +21,10 @@ test_packages=(openjdk-17-jdk-headless openssl xvfb xauth imagemagick nodejs chr
   clang libclang-rt-dev)
 # The Windows build: mingw-w64's compiler and zlib, and Wine to run its tests.
 windows_packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64)
+# What scripts/bench.sh needs on top of the build: nginx and curl to measure the downloads
+# against, a JDK for the start-up's Java runtimes, an X server for the window's memory, and
+# PostgreSQL for the backend's load.
+bench_packages=(nginx-light curl openjdk-17-jdk-headless xvfb xauth postgresql)
 
 packages=("${build_packages[@]}")
 case "$step" in
@@ -28,7 +32,8 @@ case "$step" in
   run) packages+=("${run_packages[@]}") ;;
   windows) packages+=("${windows_packages[@]}") ;;
   test) packages+=("${run_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
-  *) echo "usage: $0 build|run|windows|test" >&2; exit 2 ;;
+  bench) packages+=("${run_packages[@]}" "${bench_packages[@]}") ;;
+  *) echo "usage: $0 build|run|windows|test|bench" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -172,7 +172,7 @@ class ModpackImportTest : public ::testing::Test {
             return R"({"data":{)" + fields + R"("downloadUrl":")" + (cdn ? curseForge_.Url(cdn) : "") + R"("}})";
         };
         for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
-                 {"/v1/mods/1001/files/1002", file(R"("id":1002,"fileName":"jei.jar",)", "/cdn/jei.jar")},
+                 {"/v1/mods/1001/files/1002", file(R"("id":1002,"fileName":"jei.jar",)", "/cdn/r/jei.jar")},
                  {"/v1/mods/1001", R"({"data":{"id":1001,"classId":6,"name":"JEI"}})"},
                  {"/v1/mods/2002/files/2003", file(R"("fileName":"shader.zip","classId": 6552 ,)", "/cdn/shader.zip")},
                  {"/v1/mods/3003/files/3004", file(R"("fileName":"pack.zip",)", nullptr)},
@@ -185,6 +185,8 @@ class ModpackImportTest : public ::testing::Test {
         for (const char* name : {"jei.jar", "shader.zip", "pack.zip", "store-mod.jar", "evil.jar"}) {
             curseForge_.Serve(std::string("/cdn/") + name, TestReply::Ok(std::string("content of ") + name));
         }
+        // The file host answers one link with a relative redirect, resolved against that link.
+        curseForge_.Serve("/cdn/r/jei.jar", TestReply::Redirect(302, "../jei.jar"));
     }
 
     fs::path WritePack(const std::string& name, const json& manifest,

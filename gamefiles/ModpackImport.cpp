@@ -24,6 +24,9 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 constexpr const char* kCancelledMessage = "已取消整合包导入";
+// Room an import needs besides the pack itself: about what a version's client, libraries and
+// assets take when none of them is there yet.
+constexpr std::uint64_t kModpackSpareBytes = 512ull << 20;
 
 // Runs its task when the scope ends, whichever way it is left.
 struct OnExit {
@@ -83,6 +86,15 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     }
     fs::create_directory(gameDir, ignored);
     fs::create_directory(versions, ignored);
+    // The pack unpacked, and room for the game files beside it.
+    const std::uint64_t needed = plan.unpackedSize + kModpackSpareBytes;
+    std::error_code spaceError;
+    const auto space = fs::space(versions, spaceError);
+    if (!spaceError && space.available < needed) {
+        error = "磁盘空间不足：导入约需 " + std::to_string(needed >> 20) + " MB，游戏目录所在磁盘只剩 " +
+                std::to_string(space.available >> 20) + " MB";
+        return false;
+    }
     if (!fs::create_directory(versionFolder, ignored)) {
         error = "无法创建版本文件夹：" + PathUtf8(versionFolder);
         return false;

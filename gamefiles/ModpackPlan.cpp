@@ -110,17 +110,27 @@ bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string&
         error = "找不到整合包文件：" + zipPath;
         return false;
     }
-    if (!ZipArchive::Open(Utf8Path(zipPath))) {
-        error = "整合包不是有效的 zip 文件：" + zipPath;
+    ZipRefusal refusal = ZipRefusal::None;
+    const auto archive = ZipArchive::Open(Utf8Path(zipPath), kModpackZipLimits, &refusal);
+    if (!archive) {
+        error = (refusal == ZipRefusal::TooLarge       ? kPackTooLargeMessage
+                 : refusal == ZipRefusal::RatioTooHigh ? kPackRatioMessage
+                                                       : "整合包不是有效的 zip 文件：") +
+                zipPath;
         return false;
     }
+    const std::uint64_t unpackedSize = archive->TotalSize();
     std::string text;
-    if (!ReadZipEntry(zipPath, "manifest.json", text)) {
-        if (ReadZipEntry(zipPath, kModrinthIndexName, text)) return ReadModrinthPlan(text, plan, error);
+    bool read = false;
+    if (ReadZipEntry(zipPath, "manifest.json", text)) {
+        read = ReadCurseForgePlan(text, plan, error);
+    } else if (ReadZipEntry(zipPath, kModrinthIndexName, text)) {
+        read = ReadModrinthPlan(text, plan, error);
+    } else {
         error = "zip 内找不到 manifest.json";
-        return false;
     }
-    return ReadCurseForgePlan(text, plan, error);
+    plan.unpackedSize = unpackedSize;
+    return read;
 }
 
 std::string PeekModpackGameVersion(const std::string& zipPath) {

@@ -215,7 +215,7 @@ std::optional<ZipArchive> ZipArchive::Open(const std::filesystem::path& file, co
         // Added up without overflow: a sum past 2^64 is past any limit too.
         handle->totalSize = record.size > UINT64_MAX - handle->totalSize ? UINT64_MAX
                                                                         : handle->totalSize + record.size;
-        if (limits.maxRatio > 0 && record.size > 0 &&
+        if (limits.maxRatio > 0 && record.size > 0 && record.size >= limits.ratioFrom &&
             (record.compressedSize == 0 || record.size / record.compressedSize >= limits.maxRatio)) {
             return refuse(ZipRefusal::RatioTooHigh);
         }

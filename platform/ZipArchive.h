@@ -17,6 +17,7 @@ namespace lumivale {
 struct ZipLimits {
     std::uint64_t maxTotalSize = 0;  // all entries' uncompressed sizes added up
     std::uint64_t maxRatio = 0;      // one entry's uncompressed size / its compressed size
+    std::uint64_t ratioFrom = 0;     // entries announcing less than this are not held to maxRatio
 };
 
 enum class ZipRefusal {

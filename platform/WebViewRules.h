@@ -17,6 +17,9 @@ enum class NavigationVerdict {
 // served otherwise (empty: none); it alone of the file addresses proceeds.
 NavigationVerdict JudgeNavigation(std::string_view uri, std::string_view fallbackPage);
 
+// Pages a host may hand to the system browser: web addresses only.
+bool IsBrowserAddress(std::string_view address);
+
 // Navigate's target: true for a web or launcher address (loaded as given, the scheme in any
 // case), false for a file path (turned into a file address first).
 bool IsAddressTarget(std::string_view target);
@@ -26,6 +29,11 @@ std::string PictureScript(std::string_view property, std::string_view pngBase64)
 
 // Sets window.__bootError for the page that loads next; the text stays a string.
 std::string BootErrorScript(std::string_view message);
+
+// The page with `script` run before any of its own: a script element right after the opening
+// head tag (or at the very start when the page has none). For a host that loads the page from
+// its text and has no per-load start script.
+std::string PageWithFirstScript(std::string_view html, std::string_view script);
 
 // Hands one event to the page's listeners through the bridge script, or nothing when `json` is
 // not one JSON value (only data reaches the page, never code).

@@ -40,6 +40,11 @@ TEST(WebViewRules, NavigateTakesAddressesAsGivenAndEverythingElseAsAPath) {
     for (const char* target : {"C:\\Users\\p\\page.html", "/tmp/page.html", "ftp://a", "https:/a", "http", ""}) {
         EXPECT_FALSE(IsAddressTarget(target)) << target;
     }
+    for (const char* address : {"https://littleskin.cn/user", "HTTP://a"}) EXPECT_TRUE(IsBrowserAddress(address)) << address;
+    for (const char* address : {"file:///C:/Windows/System32/calc.exe", "C:\\Windows\\notepad.exe", "lumivale://x",
+                                "ms-settings:", "javascript:alert(1)", ""}) {
+        EXPECT_FALSE(IsBrowserAddress(address)) << address;
+    }
     EXPECT_EQ(FileAddressOfWindowsPath("C:\\Users\\玩家\\AppData\\Local\\Temp\\lvl3F.html"),
               "file:///C:/Users/玩家/AppData/Local/Temp/lvl3F.html");
 }
@@ -52,6 +57,18 @@ TEST(WebViewRules, ScriptsCarryDataThatCannotBecomeCode) {
     EXPECT_EQ(BootErrorScript("token 换取失败，请重试"), "window.__bootError=\"token 换取失败，请重试\";");
     EXPECT_EQ(BootErrorScript("a\"b\\c\nd</script><script>alert(1)"),
               "window.__bootError=\"a\\\"b\\\\c\\nd\\u003c/script>\\u003cscript>alert(1)\";");
+
+    const struct {
+        const char* page;
+        const char* withScript;
+    } pages[] = {
+        {"<!DOCTYPE html><html><head><title>x</title>", "<!DOCTYPE html><html><head><script>S</script><title>x</title>"},
+        {"<HTML><HEAD lang=\"zh\">", "<HTML><HEAD lang=\"zh\"><script>S</script>"},
+        {"<body><header>h</header><head>", "<body><header>h</header><head><script>S</script>"},
+        {"<p>no head</p>", "<script>S</script><p>no head</p>"},
+        {"<head", "<script>S</script><head"},
+    };
+    for (const auto& c : pages) EXPECT_EQ(PageWithFirstScript(c.page, "S"), c.withScript) << c.page;
 
     EXPECT_EQ(DeliveryScript(R"({"type":"oauth:starting"})"),
               R"(window.__lumivaleDeliver&&window.__lumivaleDeliver({"type":"oauth:starting"});)");

@@ -55,6 +55,9 @@ public:
     // Set while a Java installation runs; shared with its thread, which clears it at the end.
     std::shared_ptr<std::atomic<bool>> javaInstallBusy = std::make_shared<std::atomic<bool>>(false);
     std::atomic<bool> modpackImportBusy{false};
+    // Set while a version installs, and by "version:cancel"; shared with the install's thread.
+    std::shared_ptr<std::atomic<bool>> versionInstallBusy = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> versionInstallCancel = std::make_shared<std::atomic<bool>>(false);
     std::string cloudPlayerId;
     bool loggedIn = false;
     Profile selection;                    // the role chosen for play

@@ -15,6 +15,7 @@
 #include "OAuthSignIn.h"
 #include "SignIn.h"
 #include "SystemReports.h"
+#include "VersionCommands.h"
 #include "Worker.h"
 
 namespace lumivale {
@@ -109,7 +110,7 @@ struct Command {
     Handler handler;  // null: recognised, but its part of the launcher is not in this build
 };
 
-const std::array<Command, 21> kCommands{{
+const std::array<Command, 25> kCommands{{
     {"oauth:login", [](App& app, const std::string&) { OnOAuthLogin(app); }},
     {"yggdrasil:login", OnPasswordSignIn},
     {"role:change", OnRoleChange},
@@ -133,6 +134,10 @@ const std::array<Command, 21> kCommands{{
      [](App& app, const std::string& command) { OnModpackImport(app, ReadTextField(command, "zip")); }},
     {"crash:open", [](App& app, const std::string&) { OnCrashOpen(app); }},
     {"crash:export", [](App& app, const std::string&) { OnCrashExport(app); }},
+    {"version:list", OnVersionList},
+    {"version:loaders", OnVersionLoaders},
+    {"version:install", OnVersionInstall},
+    {"version:cancel", OnVersionCancel},
 }};
 
 }  // namespace

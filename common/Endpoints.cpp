@@ -16,6 +16,9 @@ constexpr auto kOfficialMeta = Scramble("https://piston-meta.mojang.com/");
 constexpr auto kOfficialAssets = Scramble("https://resources.download.minecraft.net/");
 constexpr auto kCurseForgeApi = Scramble("https://api.curseforge.com");
 constexpr auto kAuthlibInjector = Scramble("https://authlib-injector.yushi.moe/");
+constexpr auto kFabricMeta = Scramble("https://meta.fabricmc.net/");
+constexpr auto kQuiltMeta = Scramble("https://meta.quiltmc.org/");
+constexpr auto kNeoForgeMaven = Scramble("https://maven.neoforged.net/releases/");
 // A placeholder: operators run their own backend and set [cloud] server_url.
 constexpr auto kBackend = Scramble("https://cloud.lumivale.invalid");
 
@@ -53,6 +56,12 @@ Endpoints LoadEndpoints(const EnvironmentLookup& lookup) {
         WithoutTrailingSlash(pick("LUMIVALE_CURSEFORGE_API_BASE", Unscramble(kCurseForgeApi)));
     endpoints.authlibInjectorBase =
         WithTrailingSlash(pick("LUMIVALE_AUTHLIB_INJECTOR_BASE", Unscramble(kAuthlibInjector)));
+    endpoints.fabricMetaBase =
+        WithTrailingSlash(pick("LUMIVALE_FABRIC_META_BASE", Unscramble(kFabricMeta)));
+    endpoints.quiltMetaBase =
+        WithTrailingSlash(pick("LUMIVALE_QUILT_META_BASE", Unscramble(kQuiltMeta)));
+    endpoints.neoForgeMavenBase =
+        WithTrailingSlash(pick("LUMIVALE_NEOFORGE_MAVEN_BASE", Unscramble(kNeoForgeMaven)));
     if (auto backend = lookup("LUMIVALE_BACKEND_BASE")) {
         endpoints.backendBase = WithoutTrailingSlash(*backend);
     }

@@ -17,6 +17,9 @@ struct Endpoints {
     std::string officialAssetsBase;       // ends with "/"
     std::string curseForgeApiBase;        // no trailing "/"
     std::string authlibInjectorBase;      // the authentication agent's own site; ends with "/"
+    std::string fabricMetaBase;           // Fabric's version metadata; ends with "/"
+    std::string quiltMetaBase;            // Quilt's version metadata; ends with "/"
+    std::string neoForgeMavenBase;        // NeoForge's releases repository; ends with "/"
     std::optional<std::string> backendBase;  // only when LUMIVALE_BACKEND_BASE is set
 
     // The Yggdrasil root handed to the game's authentication agent.

@@ -17,6 +17,7 @@
 #include "ForgeMerge.h"
 #include "JsonDocument.h"
 #include "Log.h"
+#include "ModpackZip.h"
 #include "Paths.h"
 #include "Process.h"
 #include "VersionManifest.h"
@@ -27,6 +28,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
+
+const json* Member(const json& object, const char* key) {
+    if (!object.is_object()) return nullptr;
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+std::string Text(const json& object, const char* key) {
+    const json* member = Member(object, key);
+    return member && member->is_string() ? member->get<std::string>() : std::string();
+}
 
 void Report(const ModpackProgress& progress, int percent, const std::string& text) {
     if (progress) progress(kModpackForgeStep, kModpackStepCount, percent, text);
@@ -168,27 +180,32 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
                             const std::string& gameVersion, const std::string& forgeVersion,
                             const std::string& packName, const std::string& javaPath,
                             const json& vanillaJson, const ModpackProgress& progress,
-                            std::string& error, const CancelCheck& cancelled) {
+                            std::string& error, const CancelCheck& cancelled, LoaderKind kind) {
+    const std::string loader = LoaderKindName(kind);
     const std::string coordinate = gameVersion + "-" + forgeVersion;
+    // Forge from the mirror's Maven as always; NeoForge from its own repository (the engine asks
+    // the mirror's form of that address first).
+    const std::string url = kind == LoaderKind::Forge
+                                ? GetEndpoints().mirrorBase + "maven/net/minecraftforge/forge/" + coordinate + "/forge-" +
+                                      coordinate + "-installer.jar"
+                                : LoaderInstallerUrl(GetEndpoints(), kind, gameVersion, forgeVersion);
     const std::string installer =
-        PathUtf8(Utf8Path(programDir) / "cache" / ("forge-" + coordinate + "-installer.jar"));
+        PathUtf8(Utf8Path(programDir) / "cache" / Utf8Path(url.substr(url.find_last_of('/') + 1)));
     EnsureParentDirectories(installer);
     if (!FileIsNonEmpty(installer)) {
-        const std::string url = GetEndpoints().mirrorBase + "maven/net/minecraftforge/forge/" +
-                                coordinate + "/forge-" + coordinate + "-installer.jar";
         std::string downloadError;
         if (!DownloadFile(url, installer, downloadError)) {
-            error = "Forge 安装包下载失败（" + downloadError + "）";
+            error = loader + " 安装包下载失败（" + downloadError + "）";
             return false;
         }
     } else {
-        ConsoleLog("复用已缓存的 Forge 安装器：" + installer);
-        Report(progress, 20, "Forge 安装包已缓存，跳过下载");
+        ConsoleLog("复用已缓存的 " + loader + " 安装器：" + installer);
+        Report(progress, 20, loader + " 安装包已缓存，跳过下载");
     }
 
-    Report(progress, 30, "正在静默安装 Forge（需要 Java）…");
+    Report(progress, 30, "正在静默安装 " + loader + "（需要 Java）…");
     if (javaPath.empty()) {
-        error = "未找到可用的 Java（安装 Forge 需要 Java 17+）";
+        error = "未找到可用的 Java（安装 " + loader + " 需要 Java 17+）";
         return false;
     }
     // A first start of the runtime, as the installer's own start would be; its outcome is not used.
@@ -196,14 +213,16 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
     warmUp.outputLimit = std::chrono::milliseconds(30000);
     RunCaptured({javaPath, "-version"}, warmUp);
 
-    const std::string log = PathUtf8(Utf8Path(programDir) / "log" / "forge-install.log");
+    const std::string log =
+        PathUtf8(Utf8Path(programDir) / "log" / (kind == LoaderKind::Forge ? "forge-install.log" : "neoforge-install.log"));
     std::string installError;
     if (!RunForgeInstaller(javaPath, installer, gameDir, log, installError, {.cancelled = cancelled})) {
-        error = "Forge 安装失败：" + installError;
+        error = loader + " 安装失败：" + installError;
         return false;
     }
 
-    const std::string forgeId = gameVersion + "-forge-" + forgeVersion;
+    std::string forgeId = InstallerVersionId(installer);
+    if (forgeId.empty()) forgeId = gameVersion + "-forge-" + forgeVersion;
     const fs::path forgeFolder = Utf8Path(gameDir) / "versions" / Utf8Path(forgeId);
     const fs::path forgeJson = forgeFolder / Utf8Path(forgeId + ".json");
     const fs::path forgeJar = forgeFolder / Utf8Path(forgeId + ".jar");
@@ -212,7 +231,7 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
     const fs::path packJar = packFolder / Utf8Path(packName + ".jar");
     std::error_code ignored;
     if (!fs::is_regular_file(forgeJson, ignored)) {
-        error = "Forge 安装后未找到版本 json（安装可能未完成）";
+        error = loader + " 安装后未找到版本 json（安装可能未完成）";
         return false;
     }
 
@@ -255,8 +274,22 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
         fs::remove(forgeFolder, ignored);  // only an empty folder goes
     }
 
-    Report(progress, 100, "Forge 安装完成");
+    Report(progress, 100, loader + " 安装完成");
     return true;
 }
+
+std::string InstallerVersionId(const std::string& installerJar) {
+    std::string text;
+    std::string id;
+    if (ReadZipEntry(installerJar, "version.json", text)) id = Text(ParseJsonDocument(text), "id");
+    if (id.empty() && ReadZipEntry(installerJar, "install_profile.json", text)) {
+        const json profile = ParseJsonDocument(text);
+        id = Text(profile, "version");
+        if (const json* install = Member(profile, "install"); id.empty() && install) id = Text(*install, "target");
+        if (const json* info = Member(profile, "versionInfo"); id.empty() && info) id = Text(*info, "id");
+    }
+    return IsUsableFileName(id) ? id : std::string();
+}
+
 
 }  // namespace lumivale

@@ -4,10 +4,14 @@
 #include <utility>
 
 #include "Endpoints.h"
+#include "Scrambled.h"
 
 namespace lumivale {
 
 namespace {
+
+// Fabric's Maven, named by the libraries of its profiles; not overridable, tests serve their own.
+constexpr auto kFabricMaven = Scramble("https://maven.fabricmc.net/");
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     if (from.empty()) return;
@@ -21,12 +25,15 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 std::string RewriteToMirror(const std::string& url) {
     const Endpoints& endpoints = GetEndpoints();
     const std::string& mirror = endpoints.mirrorBase;
-    const std::array<std::pair<const std::string*, std::string>, 5> rows{{
+    static const std::string fabricMaven = Unscramble(kFabricMaven);
+    const std::array<std::pair<const std::string*, std::string>, 7> rows{{
         {&endpoints.officialDataBase, mirror},
         {&endpoints.officialLibrariesBase, mirror + "libraries/"},
         {&endpoints.officialMavenBase, mirror + "maven/"},
         {&endpoints.officialMetaBase, mirror},
         {&endpoints.officialAssetsBase, mirror + "assets/"},
+        {&endpoints.neoForgeMavenBase, mirror + "maven/"},
+        {&fabricMaven, mirror + "maven/"},
     }};
     std::string rewritten = url;
     for (const auto& [official, replacement] : rows) ReplaceAll(rewritten, *official, replacement);

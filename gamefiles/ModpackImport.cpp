@@ -11,8 +11,10 @@
 #include "JsonDocument.h"
 #include "LegacyMigration.h"
 #include "Log.h"
+#include "ForgeMerge.h"
 #include "ModpackZip.h"
 #include "Paths.h"
+#include "VersionInstall.h"
 #include "VersionManifest.h"
 #include "ZipArchive.h"
 
@@ -51,16 +53,16 @@ bool CheckNames(const ModpackPlan& plan, std::string& error) {
         error = kUnusableForgeVersionMessage + plan.forgeVersion;
         return false;
     }
+    if (!plan.loader.empty() && !IsUsableFileName(plan.loaderVersion)) {
+        error = kUnusableLoaderVersionMessage + plan.loaderVersion;
+        return false;
+    }
     return true;
 }
 
 bool ReadModrinthPlan(const std::string& text, ModpackPlan& plan, std::string& error) {
     ModrinthIndex index;
     if (!ParseModrinthIndex(text, index, error)) return false;
-    if (!index.unsupportedLoader.empty()) {
-        error = kUnsupportedLoaderMessage + index.unsupportedLoader;
-        return false;
-    }
     if (index.gameVersion.empty() || index.name.empty()) {
         error = "manifest 缺少 version 或 name";
         return false;
@@ -68,10 +70,35 @@ bool ReadModrinthPlan(const std::string& text, ModpackPlan& plan, std::string& e
     plan.name = index.name;
     plan.gameVersion = index.gameVersion;
     plan.forgeVersion = index.forgeVersion;
+    if (plan.forgeVersion.empty()) {
+        plan.loader = index.loader;
+        plan.loaderVersion = index.loaderVersion;
+    }
     plan.overrides = {"overrides/", "client-overrides/"};
     plan.modrinth = true;
     plan.modrinthFiles = std::move(index.files);
     return CheckNames(plan, error);
+}
+
+// Step 6 with Fabric or Quilt: the loader's profile folded into the vanilla JSON (one JSON with no
+// inheritsFrom, like a Forge pack's core) and its libraries fetched.
+bool InstallProfileForModpack(const ModpackPlan& plan, LoaderKind kind, const json& vanilla, const fs::path& packJson,
+                              const ModpackImportContext& context, const ModpackProgress& progress, std::string& error) {
+    const json profile = FetchLoaderProfile(GetEndpoints(), kind, plan.gameVersion, plan.loaderVersion, error);
+    if (profile.is_null()) return false;
+    const json merged = MergeForgeVersionJson(vanilla, profile, plan.name);
+    const auto report = [&](const VersionProgress& state) {
+        if (progress) progress(kModpackForgeStep, kModpackStepCount, state.total > 0 ? state.done * 100 / state.total : 0, state.text);
+    };
+    if (!DownloadInstallFiles(LibraryInstallFiles(profile, context.gameDir, "loader", GetEndpoints()), report,
+                              context.cancelled, error)) {
+        return false;
+    }
+    if (!WriteFileAtomically(packJson, merged.dump(2))) {
+        error = "无法写入版本 json：" + PathUtf8(packJson);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -247,16 +274,25 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     for (const std::string& prefix : plan.overrides) ExtractZipPrefix(zipPath, prefix, versionFolderText);
     report(5, 100, "整合包文件就绪");
 
-    // Step 6: Forge, or the vanilla JSON as the core's own.
+    // Step 6: the loader, or the vanilla JSON as the core's own.
     if (stopped()) return false;
-    report(6, 0, "正在安装 Forge…");
-    if (plan.forgeVersion.empty()) {
-        const fs::path packJson = versionFolder / Utf8Path(name + ".json");
+    LoaderKind kind = LoaderKind::Forge;
+    if (!plan.loader.empty() && !ParseLoaderKind(plan.loader, kind)) kind = LoaderKind::None;
+    const std::string loaderName = LoaderKindName(kind);
+    report(6, 0, "正在安装 " + (loaderName.empty() ? std::string("加载器") : loaderName) + "…");
+    const fs::path packJson = versionFolder / Utf8Path(name + ".json");
+    if (plan.forgeVersion.empty() && plan.loader.empty()) {
         if (!CopyFileReplacing(Utf8Path(cache), packJson)) ConsoleLog("版本 json 写入失败：" + PathUtf8(packJson));
         report(6, 100, "无需 Forge");
+    } else if (kind == LoaderKind::Fabric || kind == LoaderKind::Quilt) {
+        if (!InstallProfileForModpack(plan, kind, vanilla, packJson, context, progress, error)) return false;
+        report(6, 100, loaderName + " 安装完成");
+    } else if (kind == LoaderKind::None) {
+        error = "未知的加载器：" + plan.loader;
+        return false;
     } else if (!InstallForgeForModpack(context.gameDir, context.programDir, version,
-                                       plan.forgeVersion, name, context.javaPath, vanilla, progress,
-                                       error, context.cancelled)) {
+                                       plan.forgeVersion.empty() ? plan.loaderVersion : plan.forgeVersion, name,
+                                       context.javaPath, vanilla, progress, error, context.cancelled, kind)) {
         return false;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A modpack zip becomes a launchable core versions/<pack name>: the vanilla files of its game
-// version, the pack's own files (overrides), Forge when the pack names it, and its mods. Two
+// version, the pack's own files (overrides), the loader the pack names (Forge, NeoForge, Fabric,
+// Quilt), and its mods. Two
 // kinds of pack: CurseForge (manifest.json) and Modrinth (modrinth.index.json, an .mrpack).
 //
 // Nothing is ever written outside the game folder: the pack name, the game version and the Forge
@@ -27,6 +28,7 @@ inline constexpr const char* kImportParentMarker = ".lumivale-import-parent";
 inline constexpr const char* kUnusablePackNameMessage = "整合包名称无法用作文件夹名：";
 inline constexpr const char* kUnusableGameVersionMessage = "整合包的游戏版本无法用作文件夹名：";
 inline constexpr const char* kUnusableForgeVersionMessage = "整合包的 Forge 版本无法用作文件名：";
+inline constexpr const char* kUnusableLoaderVersionMessage = "整合包的加载器版本无法用作文件名：";
 // An import never writes into a version folder that is already there.
 inline constexpr const char* kVersionExistsMessage = "已存在同名版本，导入不会覆盖它（请先重命名或删除）：";
 
@@ -35,6 +37,8 @@ struct ModpackPlan {
     std::string name;
     std::string gameVersion;
     std::string forgeVersion;               // empty: no Forge
+    std::string loader;                     // "fabric", "quilt", "neoforge" (Modrinth packs); empty: none
+    std::string loaderVersion;
     std::vector<std::string> overrides;     // zip prefixes, each ending in "/", extracted in order
     nlohmann::json curseForgeFiles = nlohmann::json::array();
     bool modrinth = false;

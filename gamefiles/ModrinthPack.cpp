@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "DownloadEngine.h"
 #include "JsonDocument.h"
@@ -50,9 +51,13 @@ bool ParseModrinthIndex(const std::string& text, ModrinthIndex& index, std::stri
     if (dependencies != document.end() && dependencies->is_object()) {
         index.gameVersion = StringOr(*dependencies, "minecraft");
         index.forgeVersion = StringOr(*dependencies, "forge");
-        for (const char* loader : {"fabric-loader", "quilt-loader", "neoforge"}) {
-            if (dependencies->contains(loader) && index.unsupportedLoader.empty())
-                index.unsupportedLoader = loader;
+        for (const auto& [dependency, loader] : {std::pair{"fabric-loader", "fabric"}, std::pair{"quilt-loader", "quilt"},
+                                                 std::pair{"neoforge", "neoforge"}}) {
+            const std::string version = StringOr(*dependencies, dependency);
+            if (!version.empty() && index.loader.empty()) {
+                index.loader = loader;
+                index.loaderVersion = version;
+            }
         }
     }
     const auto files = document.find("files");

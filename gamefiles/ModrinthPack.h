@@ -13,7 +13,6 @@
 namespace lumivale {
 
 inline constexpr const char* kModrinthIndexName = "modrinth.index.json";
-inline constexpr const char* kUnsupportedLoaderMessage = "暂不支持该整合包的加载器：";
 
 // One file of the index that the client needs.
 struct ModrinthFile {
@@ -25,8 +24,9 @@ struct ModrinthFile {
 struct ModrinthIndex {
     std::string name;
     std::string gameVersion;
-    std::string forgeVersion;       // empty without a "forge" dependency
-    std::string unsupportedLoader;  // the first loader this launcher cannot install yet
+    std::string forgeVersion;   // empty without a "forge" dependency
+    std::string loader;         // "fabric", "quilt" or "neoforge" (the first one named); empty: none
+    std::string loaderVersion;  // that loader's version
     std::vector<ModrinthFile> files;
 };
 

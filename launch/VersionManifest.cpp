@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "Files.h"
@@ -401,14 +402,18 @@ void collectClasspathLibraries(const VersionManifest& manifest, const std::strin
 
 void collectParentJars(const VersionManifest& manifest, const std::string& gameRoot,
                        std::vector<std::string>& out) {
-    json current = manifest;
+    std::set<std::string> visited;
+    json loaded;  // the parent read last; the manifest itself is never copied
+    const json* current = &manifest;
     for (int count = 0; count < kMaxParentJars; ++count) {
-        const std::string* parent = StringMember(current, "inheritsFrom");
-        if (!parent) break;
+        const std::string* parent = StringMember(*current, "inheritsFrom");
+        // A chain that comes back on itself (a core inheriting from itself) ends there.
+        if (!parent || !visited.insert(*parent).second) break;
         const std::string id = *parent;
         const std::string jar = versionJarPath(gameRoot, id);
-        if (Exists(Utf8Path(jar))) out.push_back(jar);
-        current = loadJsonFile(versionJsonPath(gameRoot, id));
+        if (Exists(Utf8Path(jar)) && std::find(out.begin(), out.end(), jar) == out.end()) out.push_back(jar);
+        loaded = loadJsonFile(versionJsonPath(gameRoot, id));
+        current = &loaded;
     }
 }
 
@@ -477,9 +482,10 @@ std::vector<json> loadVersionChain(const std::string& gameRoot, const std::strin
     json current = loadJsonFile(versionJsonPath(gameRoot, id));
     if (!current.is_object()) return chain;
     chain.push_back(std::move(current));
+    std::set<std::string> visited{id};
     for (int depth = 0; depth < kMaxParentJars; ++depth) {
         const std::string* parent = StringMember(chain.back(), "inheritsFrom");
-        if (!parent) break;
+        if (!parent || !visited.insert(*parent).second) break;
         json next = loadJsonFile(versionJsonPath(gameRoot, *parent));
         if (!next.is_object()) return chain;
         chain.push_back(std::move(next));

@@ -108,18 +108,6 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
         << launcher->Stderr();
 }
 
-// Launches the core in `folder` through the headless launcher and returns the game's output lines
-// of the per-launch log (after the Java header); the console stays readable in `launcher`.
-std::string LaunchAndReadGameOutput(Subprocess& launcher, const TempHome& home, const fs::path& folder) {
-    launcher.Send(R"({"type":"config:set","key":"selected_core","value":")" + folder.string() + R"("})");
-    launcher.Send(R"({"type":"game:launch"})");
-    Strings events;
-    NextOfType(launcher, "game:stopped", &events);
-    const std::string log = ReadFile(home.program() / "log" / "MC启动诊断.log"), header = "[Lumivale] Java 输出：\r\n";
-    const auto output = log.find(header);
-    return output == std::string::npos ? "no game: " + (events.empty() ? "" : events.back()) : log.substr(output + header.size());
-}
-
 // A Fabric-style core: no jar of its own, its loader and a classified library named only by
 // coordinates and fetched from a loopback maven, its game from the parent's (small) jar.
 TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsParent) {

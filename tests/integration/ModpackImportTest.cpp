@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BackendServer.h"
+#include "FakeInstaller.h"
 #include "HttpTransport.h"
 #include "Subprocess.h"
 #include "TempHome.h"
@@ -204,7 +205,9 @@ class ModpackImportTest : public ::testing::Test {
                 "LUMIVALE_OFFICIAL_DATA_BASE=" + official_.Url("/data/"), "LUMIVALE_OFFICIAL_META_BASE=" + official_.Url("/meta/"),
                 "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official_.Url("/maven2/"),
                 "LUMIVALE_OFFICIAL_ASSETS_BASE=" + official_.Url("/assets/"),
-                "LUMIVALE_OFFICIAL_MAVEN_BASE=" + official_.Url("/forge/")});
+                "LUMIVALE_OFFICIAL_MAVEN_BASE=" + official_.Url("/forge/"),
+                "LUMIVALE_FABRIC_META_BASE=" + official_.Url("/fabric/"), "LUMIVALE_QUILT_META_BASE=" + official_.Url("/quilt/"),
+                "LUMIVALE_NEOFORGE_MAVEN_BASE=" + official_.Url("/neoforge/")});
     }
 
     static void Import(Subprocess& launcher, const fs::path& zip) {
@@ -393,6 +396,49 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_EQ(launcher->Wait(), 0);
     EXPECT_NE(launcher->Stderr().find("日志摘要："), std::string::npos);
     EXPECT_EQ(launcher->Stderr().find("installer line 0 "), std::string::npos);  // only the tail
+}
+
+// Modrinth packs install the loader they name: Fabric (and Quilt) folded into the pack's core
+// from their profile, NeoForge through its installer.
+TEST_F(ModpackImportTest, ModrinthPacksGetTheirFabricOrNeoForgeLoader) {
+    const auto pack = [&](const std::string& name, const json& dependencies) {
+        const fs::path zip = home_.root() / "packs" / (name + ".mrpack");
+        WriteZip(zip, {{"modrinth.index.json", json{{"formatVersion", 1}, {"game", "minecraft"}, {"name", name},
+                                                    {"dependencies", dependencies}, {"files", json::array()}}.dump()}});
+        return zip;
+    };
+    mirror_.Serve("/fabric-meta/v2/versions/loader/1.20.1/0.15.0/profile/json",
+                  TestReply::Ok(json{{"id", "fabric-loader-0.15.0-1.20.1"}, {"inheritsFrom", kVersion}, {"mainClass", "Knot"},
+                                     {"arguments", {{"game", json::array()}, {"jvm", {"-DFabricMcEmu= net.minecraft.client.main.Main "}}}},
+                                     {"libraries", {{{"name", "net.example:knot:1.0"}, {"url", mirror_.Url("/maven/")}}}}}.dump()));
+    mirror_.Serve("/maven/net/example/knot/1.0/knot-1.0.jar", TestReply::Ok("knot"));
+    const json neoJson = {{"id", "neoforge-47.1.82"}, {"inheritsFrom", kVersion}, {"mainClass", "Neo"}, {"libraries", json::array()}};
+    mirror_.Serve("/maven/net/neoforged/forge/47.1.82/forge-47.1.82-installer.jar",
+                  TestReply::Ok(FakeInstallerJar(build_ / "neo", "neoforge-47.1.82", kVersion, neoJson.dump())));
+    auto launcher = Start();
+
+    Import(*launcher, pack("Fabric Pack", {{"minecraft", kVersion}, {"fabric-loader", "0.15.0"}}));
+    Events events = EventsUntil(*launcher);
+    ASSERT_EQ(events.Last(), "modpack:done") << events.all.back().dump();
+    EXPECT_TRUE(events.Has("正在安装 Fabric…") && events.Has("Fabric 安装完成")) << ::testing::PrintToString(events.Statuses());
+    const json fabric = json::parse(ReadFile(gameDir_ / "versions/Fabric Pack/Fabric Pack.json"));
+    EXPECT_EQ(fabric["mainClass"], "Knot");
+    EXPECT_FALSE(fabric.contains("inheritsFrom"));
+    EXPECT_EQ(fabric["clientVersion"], kVersion);
+    EXPECT_EQ(fabric["libraries"].size(), 2u);  // the vanilla library and the loader's
+    EXPECT_EQ(ReadFile(gameDir_ / "libraries/net/example/knot/1.0/knot-1.0.jar"), "knot");
+
+    Import(*launcher, pack("Neo Pack", {{"minecraft", kVersion}, {"neoforge", "47.1.82"}}));
+    events = EventsUntil(*launcher);
+    ASSERT_EQ(events.Last(), "modpack:done") << events.all.back().dump() << launcher->Stderr();
+    EXPECT_TRUE(events.Has("NeoForge 安装完成")) << ::testing::PrintToString(events.Statuses());
+    const json neo = json::parse(ReadFile(gameDir_ / "versions/Neo Pack/Neo Pack.json"));
+    EXPECT_EQ(neo["mainClass"], "Neo");
+    EXPECT_EQ(neo["id"], "Neo Pack");
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions/neoforge-47.1.82"));
+    EXPECT_FALSE(fs::exists(gameDir_ / "versions" / kVersion));
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
 }
 
 }  // namespace

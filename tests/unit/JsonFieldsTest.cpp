@@ -126,6 +126,9 @@ TEST(JsonDocuments, NestingDeeperThanAnyRealDocumentIsRefused) {
     EXPECT_FALSE(ParseJsonDocument(nested(kMaxJsonDepth)).is_discarded());
     EXPECT_TRUE(ParseJsonDocument(nested(kMaxJsonDepth + 1)).is_discarded());
     EXPECT_TRUE(ParseJsonDocument("{\"a\":1,}").is_discarded());
+    // Brackets inside strings, escaped quotes among them, are text and do not nest.
+    const std::string inString = "[\"" + std::string(100, '[') + "\\\"" + std::string(100, '{') + "\"]";
+    EXPECT_EQ(ParseJsonDocument(inString)[0].get<std::string>().size(), 201u);
 
     test::TempHome home;
     const std::string deep = R"({"id":"x","mainClass":"M","libraries":)" + nested(100000) + "}";

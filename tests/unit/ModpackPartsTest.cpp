@@ -70,29 +70,29 @@ TEST(ModpackPlanReading, CurseForgeManifestsAndEveryRefusal) {
     EXPECT_EQ(error, "整合包不是有效的 zip 文件：" + zip.string());
 }
 
-TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureWithForgeButNoOtherLoader) {
+TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureNamesItsLoader) {
     TempHome home;
     const fs::path pack = home.root() / "p.mrpack";
     WriteZip(pack, {{"modrinth.index.json", Fixture("modpacks/modrinth.index.json")}});
     ModpackPlan plan;
     std::string error;
-    EXPECT_FALSE(ReadModpackPlan(pack.string(), plan, error));
-    EXPECT_EQ(error, "暂不支持该整合包的加载器：fabric-loader");
+    ASSERT_TRUE(ReadModpackPlan(pack.string(), plan, error)) << error;
+    EXPECT_EQ(plan.loader + " " + plan.loaderVersion + " " + plan.gameVersion, "fabric 0.14.24 1.20.2");
     json index = json::parse(Fixture("modpacks/modrinth.index.json"));
-    index["dependencies"] = {{"minecraft", "1.20.1"}, {"forge", "47.2.0"}};
+    index["dependencies"] = {{"minecraft", "1.20.1"}, {"forge", "47.2.0"}, {"neoforge", "47.1.82"}};
     index["files"][1]["env"]["client"] = "unsupported";
     WriteZip(pack, {{"modrinth.index.json", index.dump()}});
     ASSERT_TRUE(ReadModpackPlan(pack.string(), plan, error)) << error;
-    EXPECT_EQ(plan.name + " " + plan.forgeVersion, "The 128MB Pack 47.2.0");
+    EXPECT_EQ(plan.name + " " + plan.forgeVersion + " [" + plan.loader + "]", "The 128MB Pack 47.2.0 []");  // Forge first
     EXPECT_EQ(plan.overrides, (std::vector<std::string>{"overrides/", "client-overrides/"}));
     ASSERT_EQ(plan.modrinthFiles.size(), 7u);  // the client-unsupported one left out, not the server one
     EXPECT_EQ(plan.modrinthFiles[0].path + " " + plan.modrinthFiles[0].sha1,
               "mods/NoChatReports-FABRIC-1.20.2-v2.3.1.jar cb77c14bfc458066eda3c7962c3286e0f973725e");
     EXPECT_TRUE(plan.modrinthFiles[0].url.starts_with("https://cdn.modrinth.com/"));
-    index["dependencies"]["neoforge"] = "1.0";
+    index["dependencies"] = {{"minecraft", "1.20.1"}, {"quilt-loader", "../x"}};
     WriteZip(pack, {{"modrinth.index.json", index.dump()}});
     EXPECT_FALSE(ReadModpackPlan(pack.string(), plan, error));
-    EXPECT_EQ(error, "暂不支持该整合包的加载器：neoforge");
+    EXPECT_EQ(error, "整合包的加载器版本无法用作文件名：../x");
 }
 
 TEST(ForgeMerge, RealForgeJsonsFoldIntoTheVanillaOnesLibrariesByKeyInPlace) {

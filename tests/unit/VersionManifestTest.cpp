@@ -174,6 +174,18 @@ TEST_F(VersionManifestTest, ClasspathFallsBackToEveryJarBelowFiveEntriesThenAdds
     touchLibrary("d/d-1.jar");
     EXPECT_EQ(buildClasspathEntries(core, rootText(), coreJar),
               (Strings{coreJar, lib("a/a-1.jar"), lib("b/b-1.jar"), lib("c/c-1.jar"), lib("d/d-1.jar")}));
+
+    // A core that inherits from itself, and two that inherit from each other: each jar once.
+    installVersion("self", {{"id", "self"}, {"inheritsFrom", "self"}});
+    installVersion("ping", {{"id", "ping"}, {"inheritsFrom", "pong"}});
+    installVersion("pong", {{"id", "pong"}, {"inheritsFrom", "ping"}});
+    const std::string self = versionJarPath(rootText(), "self"), ping = versionJarPath(rootText(), "ping");
+    Strings jars;
+    collectParentJars(json{{"inheritsFrom", "self"}}, rootText(), jars);
+    EXPECT_EQ(jars, Strings{self});
+    jars = {ping};
+    collectParentJars(json{{"inheritsFrom", "pong"}}, rootText(), jars);
+    EXPECT_EQ(jars, (Strings{ping, versionJarPath(rootText(), "pong")}));
 }
 
 }  // namespace

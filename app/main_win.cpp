@@ -7,6 +7,7 @@
 
 #include "Entry.h"
 #include "Paths.h"
+#include "Win32Host.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> arguments;
@@ -20,7 +21,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<char*> pointers;
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     pointers.push_back(nullptr);
-    const int code = lumivale::RunLauncher(argc, pointers.data());
+    const int code = lumivale::RunLauncher(argc, pointers.data(), lumivale::OpenWin32Host);
     // As on Linux: detached workers may still be inside WinHTTP; the process ends here.
     std::fflush(nullptr);
     std::_Exit(code);

@@ -15,7 +15,8 @@ node --test tests/ui/
 # whole run (without it every test program would start its own, two seconds each).
 export WINEPREFIX="$PWD/build-win/wine" WINEDEBUG=-all
 wine_server=/usr/lib/wine/wineserver
-mkdir -p build-win
+# The server needs the prefix folder to exist (on a fresh clone wineboot fills it below).
+mkdir -p "$WINEPREFIX"
 setsid "$wine_server" -p </dev/null >/dev/null 2>&1 &
 trap '"$wine_server" -k >/dev/null 2>&1 || true' EXIT
 [ -d "$WINEPREFIX/drive_c" ] || /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build, the UI page, then the Windows build
-# under Wine.
+# Builds everything and runs every test: the Linux build, the UI page, a short fuzzing run, then
+# the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -9,6 +9,9 @@ ctest --test-dir build --output-on-failure --parallel 2 --timeout 300
 # The UI page in Chromium against the launcher just built (playwright-core from package-lock.json).
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
 node --test tests/ui/
+# Every fuzz target for a few seconds from its kept corpus (clang's libFuzzer; scripts/fuzz.sh
+# with more seconds fuzzes for real).
+scripts/fuzz.sh 5
 
 # The Windows build: its unit and platform tests under Wine, WinHTTP against Linux peers, and
 # lumivale.exe --headless driven by the Linux integration tests. One wine server stays up for the

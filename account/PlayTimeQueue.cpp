@@ -53,7 +53,8 @@ std::optional<std::vector<QueuedUpload>> PlayTimeQueue::Load() {
         std::filesystem::path aside = file_;
         aside += ".damaged";
         std::error_code error;
-        std::filesystem::copy_file(file_, aside, std::filesystem::copy_options::overwrite_existing, error);
+        // Through the platform's copy: mingw's copy_file will not replace an older copy aside.
+        if (!CopyFileReplacing(file_, aside)) error = std::make_error_code(std::errc::io_error);
         if (!error) std::filesystem::permissions(aside, std::filesystem::perms::owner_read |
                                                             std::filesystem::perms::owner_write, error);
         ConsoleLog("待上传时长文件无法完整读取，已备份为 " + PathUtf8(aside));

@@ -1,5 +1,8 @@
 #include "App.h"
 
+#include <algorithm>
+#include <system_error>
+
 #include "CoreCatalogue.h"
 #include "Endpoints.h"
 #include "JavaDiscovery.h"
@@ -32,8 +35,10 @@ bool App::Init() {
     loop->BindToCurrentThread();
 
     settings.Load();
-    // A saved Java list whose names do not look like version texts is found anew.
-    if (javaListNeedsRescan(settings.javaList)) settings.javaList = scanJava(settings.javaList);
+    // A saved Java list whose names do not look like version texts is found anew, off the UI
+    // thread: each runtime is started once to learn its version, which the page's first answers
+    // must not wait for.
+    if (javaListNeedsRescan(settings.javaList)) ScanJavaInBackground();
     fillSelectedJava(settings.selectedJava, settings.javaList);
     ScanCores(settings);
     // The settings file is rewritten at every start.
@@ -66,7 +71,36 @@ bool App::Init() {
     return true;
 }
 
+void App::ScanJavaInBackground() {
+    try {
+        javaScan = std::async(std::launch::async, [loop = loop, current = settings.javaList, this] {
+            std::vector<JavaInstall> found = scanJava(current);
+            // Taken on the UI thread; dropped when the App has gone meanwhile (its loop is closed
+            // then, and its destruction waits for this scan).
+            loop->Post([this] { TakeJavaScan(); });
+            return found;
+        });
+    } catch (const std::system_error&) {
+        settings.javaList = scanJava(settings.javaList);
+    }
+}
+
+void App::TakeJavaScan() {
+    if (!javaScan.valid()) return;
+    std::vector<JavaInstall> found = javaScan.get();
+    // A runtime the player added meanwhile (picked or installed) stays listed.
+    for (const JavaInstall& entry : settings.javaList) {
+        const bool listed = std::any_of(found.begin(), found.end(),
+                                        [&](const JavaInstall& known) { return known.exe == entry.exe; });
+        if (entry.manual && !listed) found.push_back(entry);
+    }
+    settings.javaList = std::move(found);
+    settings.Save();
+    if (pageLoaded) ReportJava(*this);
+}
+
 void App::OnPageReady() {
+    pageLoaded = true;
     ReportAccount(*this);
     ReportJava(*this);
     ReportCores(*this);

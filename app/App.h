@@ -2,6 +2,7 @@
 // The one object that owns the launcher's state for the whole run.
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ public:
 
     // Runs each time the page has finished loading.
     void OnPageReady();
+    // Finds the Java runtimes on a worker; the list replaces the saved one on the UI thread and
+    // goes to the page again when the page has loaded by then.
+    void ScanJavaInBackground();
+    // Puts the found runtimes into the settings (and on the page once it has loaded), waiting for
+    // the scan if it still runs; nothing when no scan is pending. Whatever chooses a Java calls it first.
+    void TakeJavaScan();
     // The window is gone: the run ends.
     void OnWindowDestroyed();
 
@@ -65,6 +72,8 @@ public:
     Profile selection;                    // the role chosen for play
     std::vector<Profile> signInProfiles;  // the roles of this run's last password sign-in
     bool pendingSuccessNotice = false;    // the next page load reports a fresh sign-in
+    bool pageLoaded = false;              // the page has loaded at least once
+    std::future<std::vector<JavaInstall>> javaScan;  // the runtimes being looked for at start
     std::string successName;
 };
 

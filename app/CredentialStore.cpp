@@ -17,10 +17,9 @@ namespace {
 void KeepDamagedStore(const std::filesystem::path& store) {
     std::filesystem::path aside = store;
     aside += ".damaged";
-    std::error_code error;
-    std::filesystem::copy_file(store, aside, std::filesystem::copy_options::overwrite_existing, error);
-    if (!error) std::filesystem::permissions(aside, std::filesystem::perms::owner_read |
-                                                        std::filesystem::perms::owner_write, error);
+    // Written like the store itself: readable by the user alone, on every system.
+    std::string bytes;
+    if (ReadWholeFile(store, bytes)) WriteFileAtomically(aside, bytes, FileAccess::OwnerOnly);
     ConsoleLog("凭据文件无法读取，已备份为 " + PathUtf8(aside));
 }
 

@@ -7,7 +7,9 @@
 
 #include "App.h"
 #include "Log.h"
+#include "Files.h"
 #include "Paths.h"
+#include "SelfTest.h"
 #include "SingleInstance.h"
 #include "stdio/StdioHost.h"
 
@@ -19,6 +21,8 @@ constexpr const char* kCaption = "Lumivale启动器";
 
 struct Options {
     bool headless = false;
+    bool selfTest = false;
+    std::string selfTestResult;  // where its JSON goes; empty: the program folder
     std::string home;
 };
 
@@ -33,9 +37,42 @@ Options ParseOptions(int argc, char** argv) {
             options.home = argv[++i];
         } else if (arg.starts_with("--home=")) {
             options.home = std::string(arg.substr(7));
+        } else if (arg == "--self-test") {
+            options.selfTest = true;
+        } else if (arg.starts_with("--self-test=")) {
+            options.selfTest = true;
+            options.selfTestResult = std::string(arg.substr(12));
         }
     }
     return options;
+}
+
+// The window, the page and its guards checked without a person; 0 when every check passed.
+int RunSelfTest(const Options& options, const std::shared_ptr<UiLoop>& loop, const std::shared_ptr<MainWindow>& window,
+                const std::shared_ptr<WebViewHost>& view) {
+    const std::filesystem::path file = options.selfTestResult.empty() ? ProgramFolder() / "self-test.json"
+                                                                       : Utf8Path(options.selfTestResult);
+    SelfTestResult result;
+    result.failure = "无法打开窗口（没有图形显示或没有窗口界面）";
+    if (window) {
+        result.failure = "窗口在自检结束之前被关闭";
+        loop->BindToCurrentThread();
+        const bool shown = window->Show([loop] { loop->Quit(); });
+        StartSelfTest(loop, view, shown, {}, [&result, loop, window](const SelfTestResult& outcome) {
+            result = outcome;
+            loop->Quit();
+        });
+        loop->Run();
+        window->Destroy();
+    }
+    const std::string json = result.ToJson();
+    std::fputs(json.c_str(), stdout);
+    if (!WriteFileAtomically(file, json)) {
+        std::fprintf(stderr, "[Lumivale] 无法写入自检结果 %s\n", PathUtf8(file).c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "[Lumivale] 自检结果已写入 %s\n", PathUtf8(file).c_str());
+    return result.Passed() ? 0 : 1;
 }
 
 }  // namespace
@@ -51,7 +88,7 @@ int RunLauncher(int argc, char** argv, const DesktopHostFactory& desktop) {
     auto loop = std::make_shared<UiLoop>();
     std::shared_ptr<MainWindow> window;
     std::shared_ptr<WebViewHost> view;
-    if (!options.headless) {
+    if (!options.headless || options.selfTest) {
         auto opened = desktop ? desktop(loop, [](const std::string& line) { ConsoleLog(line); })
                               : std::nullopt;
         if (opened) {
@@ -63,6 +100,7 @@ int RunLauncher(int argc, char** argv, const DesktopHostFactory& desktop) {
                        stderr);
         }
     }
+    if (options.selfTest) return RunSelfTest(options, loop, window, view);
     if (!window) {
         // The line protocol: stdout carries only messages for the page, so console lines go
         // to stderr.

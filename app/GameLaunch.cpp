@@ -87,6 +87,7 @@ void OnGameLaunch(App& app) {
         SendError(app, "所选游戏版本缺少核心 jar 文件，请在「启动」页换一个版本或重新安装");
         return;
     }
+    app.TakeJavaScan();
     const JavaChoice java = ChooseJavaForCore(settings.selectedJava, settings.javaList, *core);
     if (!java.ok) {
         SendError(app, java.message);

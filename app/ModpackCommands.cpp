@@ -88,6 +88,7 @@ void StartModpackImport(App& app, const std::string& zipPath) {
     ModpackImportContext context;
     context.gameDir = app.settings.gameDir;
     context.programDir = PathUtf8(ProgramFolder());
+    app.TakeJavaScan();
     context.javaPath = JavaForModpack(PeekModpackGameVersion(zipPath), app.settings.javaList,
                                       app.settings.selectedJava);
     context.cloud = app.cloud;

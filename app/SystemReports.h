@@ -1,21 +1,12 @@
 #pragma once
 // The events that tell the page about Java runtimes, game cores, memory and launch options.
-#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "GameTypes.h"
+#include "SystemEvents.h"
 
 namespace lumivale {
 
 class App;
-struct Settings;
-
-std::string JavaListEvent(const std::vector<JavaInstall>& javaList);
-std::string CoreListEvent(const std::vector<CoreEntry>& cores);
-// Total in GiB rounded half up; half of it recommended, kept within 2..16.
-std::string MemoryEvent(std::uint64_t totalBytes);
-std::string ConfigEvent(const Settings& settings);
 
 void ReportJava(App& app);
 void ReportCores(App& app);

@@ -105,6 +105,7 @@ void OnVersionInstall(App& app, const std::string& command) {
     VersionInstallContext context;
     context.gameDir = app.settings.gameDir;
     context.programDir = PathUtf8(ProgramFolder());
+    app.TakeJavaScan();
     context.javaPath = JavaForInstaller(request.id, app.settings.javaList, app.settings.selectedJava);
     // A cancel, or the window going, stops the install at its next step or download.
     context.cancelled = [cancel = app.versionInstallCancel, loop = app.loop] { return cancel->load() || loop->IsClosed(); };

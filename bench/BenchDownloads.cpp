@@ -1,14 +1,20 @@
-// Download throughput: RunParallel + DownloadFile against curl's own parallel mode, both fetching
-// the same files from the same loopback server in the same run.
+// Download throughput: the engine's batch (DownloadFiles) against curl's own parallel mode, both
+// fetching the same files from the same server in the same run.
 //
 //   lumivale_bench_downloads [--small N] [--small-size BYTES] [--large N] [--large-size BYTES]
 //                            [--workers N] [--rounds N] [--curl PATH] [--folder DIR]
-//                            [--only engine|curl]
+//                            [--only engine|curl] [--server URL --small-file F --large-file F]
+//                            [--name TEXT] [--threads N] [--check yes|no]
 //
-// Defaults: 5000 files of 4 KiB and 100 files of 4 MiB, 64 parallel transfers, 2 rounds (the
-// better round of each client is reported), curl from /usr/bin/curl. Files are written below a
-// fresh temporary folder, spread over 256 sub-folders like asset objects, and every run is
-// checked (file count and total size) before its figures count.
+// Defaults: 5000 files of 4 KiB and 100 files of 4 MiB, 64 parallel transfers, 3 rounds (the
+// median round of each client is reported; the two take turns going first), curl from
+// /usr/bin/curl. Without --server the files come from a loopback server of this program's own;
+// with it, from URL/small/<i> and URL/large/<i> of a server started elsewhere (scripts/bench.sh
+// starts nginx), which sends the bytes of --small-file and --large-file. The engine is given each
+// file's size and SHA-1 and checks them while the bytes stream in, as it does for game files;
+// curl only stores them. Files are written
+// below a fresh temporary folder, spread over 256 sub-folders like asset objects, and every run
+// is checked (file count and sizes) before its figures count.
 #include <httplib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -23,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -30,6 +37,7 @@
 #include <vector>
 
 #include "DownloadEngine.h"
+#include "Hash.h"
 
 namespace {
 
@@ -42,12 +50,22 @@ struct Settings {
     int largeCount = 100;
     std::size_t largeSize = 4 * 1024 * 1024;
     int workers = 64;
-    int rounds = 2;
+    int rounds = 3;
     std::string curl = "/usr/bin/curl";
     bool runEngine = true;
     bool runCurl = true;
     fs::path folder;
+    int threads = 0;     // the engine's threads; 0: its own choice
+    bool check = true;   // the engine checks each file's size and SHA-1
+    std::string server;  // base URL of a server started elsewhere; empty: our own
+    fs::path smallFile;  // what that server sends for /small/<i> and /large/<i>
+    fs::path largeFile;
+    std::string name;    // what the heading calls the server
 };
+
+std::string UrlOf(const std::string& base, const std::string& set, int index) {
+    return base + "/" + set + "/" + std::to_string(index);
+}
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937_64 random(seed);
@@ -85,10 +103,7 @@ class BenchServer {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    std::string Url(const std::string& set, int index) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/" + set + "/" +
-               std::to_string(index);
-    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   private:
     static void Serve(std::size_t smallSize, std::size_t largeSize, int connections, int channel) {
@@ -141,7 +156,19 @@ struct FileSet {
     std::string name;  // "small" or "large"
     int count = 0;
     std::size_t size = 0;
+    std::string sha1;  // of every file of the set: the engine checks it as it would a game file's
 };
+
+std::string Sha1Of(const std::string& bytes) {
+    lumivale::Digest digest(lumivale::DigestKind::Sha1);
+    digest.Update(bytes);
+    return digest.FinishHex();
+}
+
+std::string ReadWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
 
 std::string TargetOf(const fs::path& root, int index) {
     char folder[8];
@@ -174,24 +201,26 @@ Result Check(const fs::path& root, const FileSet& set, double seconds) {
     return result;
 }
 
-Result RunEngine(const BenchServer& server, const FileSet& set, const fs::path& root, int workers) {
-    std::atomic<int> failures{0};
+Result RunEngine(const std::string& base, const FileSet& set, const fs::path& root, int workers,
+                 int threads, bool check) {
+    std::vector<lumivale::DownloadItem> items;
+    items.reserve(static_cast<std::size_t>(set.count));
+    const lumivale::ExpectedFile expected =
+        check ? lumivale::ExpectedFile{set.sha1, static_cast<std::int64_t>(set.size)} : lumivale::ExpectedFile{};
+    for (int i = 0; i < set.count; ++i) items.push_back({UrlOf(base, set.name, i), TargetOf(root, i), expected});
+    lumivale::DownloadOptions options;
+    options.parallel = workers;
+    options.threads = threads;
     std::string firstError;
-    std::mutex errorMutex;
     const double cpuBefore = CpuSeconds(RUSAGE_SELF);
     const auto start = Clock::now();
-    const int stored = lumivale::RunParallel(set.count, workers, [&](int i) {
-        std::string error;
-        const bool ok = lumivale::DownloadFile(server.Url(set.name, i), TargetOf(root, i), error);
-        if (!ok) {
-            std::lock_guard lock(errorMutex);
-            if (firstError.empty()) firstError = error;
-        }
-        return ok;
+    const int stored = lumivale::DownloadFiles(items, options, [&](int, bool ok, const std::string& error) {
+        if (!ok && firstError.empty()) firstError = error;
     });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
     Result result = Check(root, set, seconds);
-    result.cpuSeconds = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    result.cpuSeconds = cpu;
     if (stored != set.count) {
         result.complete = false;
         result.problem = std::to_string(set.count - stored) + " failed: " + firstError;
@@ -199,13 +228,13 @@ Result RunEngine(const BenchServer& server, const FileSet& set, const fs::path& 
     return result;
 }
 
-Result RunCurl(const BenchServer& server, const FileSet& set, const fs::path& root, int workers,
+Result RunCurl(const std::string& base, const FileSet& set, const fs::path& root, int workers,
                const std::string& curl) {
     const fs::path config = root.parent_path() / (root.filename().string() + ".curlrc");
     {
         std::ofstream out(config);
         for (int i = 0; i < set.count; ++i) {
-            out << "url = \"" << server.Url(set.name, i) << "\"\n"
+            out << "url = \"" << UrlOf(base, set.name, i) << "\"\n"
                 << "output = \"" << TargetOf(root, i) << "\"\n";
         }
     }
@@ -217,9 +246,10 @@ Result RunCurl(const BenchServer& server, const FileSet& set, const fs::path& ro
     const auto start = Clock::now();
     const int status = std::system(command.c_str());
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     fs::remove(config);
     Result result = Check(root, set, seconds);
-    result.cpuSeconds = CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    result.cpuSeconds = cpu;
     if (status != 0) {
         result.complete = false;
         result.problem = "curl exited with status " + std::to_string(status);
@@ -241,14 +271,14 @@ void PrintRow(const FileSet& set, const std::string& client, const Result& resul
     std::fflush(stdout);
 }
 
-// The fastest run, or the first incomplete one: an incomplete run spoils the figures.
-Result Best(const std::vector<Result>& runs) {
-    Result best = runs.front();
+// The median run by time, or the first incomplete one: an incomplete run spoils the figures.
+Result Median(std::vector<Result> runs) {
     for (const Result& run : runs) {
         if (!run.complete) return run;
-        if (run.seconds < best.seconds) best = run;
     }
-    return best;
+    std::sort(runs.begin(), runs.end(),
+              [](const Result& a, const Result& b) { return a.seconds < b.seconds; });
+    return runs[runs.size() / 2];
 }
 
 int ParseInt(const char* text) {
@@ -282,6 +312,18 @@ int main(int argc, char** argv) {
             settings.curl = value;
         else if (flag == "--folder")
             settings.folder = value;
+        else if (flag == "--server")
+            settings.server = value;
+        else if (flag == "--threads")
+            settings.threads = ParseInt(value);
+        else if (flag == "--check")
+            settings.check = std::string(value) != "no";
+        else if (flag == "--small-file")
+            settings.smallFile = value;
+        else if (flag == "--large-file")
+            settings.largeFile = value;
+        else if (flag == "--name")
+            settings.name = value;
         else if (flag == "--only") {
             settings.runEngine = std::string(value) == "engine";
             settings.runCurl = std::string(value) == "curl";
@@ -297,16 +339,27 @@ int main(int argc, char** argv) {
     }
     fs::create_directories(settings.folder);
 
-    BenchServer server(settings.smallSize, settings.largeSize, settings.workers);
-    const std::vector<FileSet> sets{{"small", settings.smallCount, settings.smallSize},
-                                    {"large", settings.largeCount, settings.largeSize}};
-    std::printf("Loopback server, %d parallel transfers, best of %d rounds\n", settings.workers,
-                settings.rounds);
+    // Our own server only when no other one is named; it runs in a child process either way.
+    std::unique_ptr<BenchServer> own;
+    std::string base = settings.server;
+    if (base.empty()) {
+        own = std::make_unique<BenchServer>(settings.smallSize, settings.largeSize, settings.workers);
+        base = own->Base();
+    }
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string serverName =
+        !settings.name.empty() ? settings.name : own ? "loopback server (cpp-httplib)" : base;
+    // The bytes every file of a set holds, for the SHA-1 the engine is given.
+    const std::string smallBytes = own ? RandomBytes(settings.smallSize, 1) : ReadWhole(settings.smallFile);
+    const std::string largeBytes = own ? RandomBytes(settings.largeSize, 2) : ReadWhole(settings.largeFile);
+    const std::vector<FileSet> sets{{"small", settings.smallCount, settings.smallSize, Sha1Of(smallBytes)},
+                                    {"large", settings.largeCount, settings.largeSize, Sha1Of(largeBytes)}};
+    std::printf("%s, %d parallel transfers, median of %d rounds\n", serverName.c_str(),
+                settings.workers, settings.rounds);
     std::printf("%-14s  %-28s  %8s  %10s  %9s  %8s\n", "files", "client", "seconds", "files/s",
                 "MB/s", "CPU s");
 
-    const std::string engineName =
-        "RunParallel(" + std::to_string(settings.workers) + ")+DownloadFile";
+    const std::string engineName = "DownloadFiles(" + std::to_string(settings.workers) + ")";
     const std::string curlName = "curl --parallel-max " + std::to_string(settings.workers);
     int status = 0;
     std::vector<fs::path> runFolders;
@@ -327,18 +380,27 @@ int main(int argc, char** argv) {
                 runFolders.push_back(root);
                 fs::create_directories(root);
                 if (engineTurn) {
-                    engineRuns.push_back(RunEngine(server, set, root, settings.workers));
+                    engineRuns.push_back(
+                        RunEngine(base, set, root, settings.workers, settings.threads, settings.check));
                 } else {
-                    curlRuns.push_back(RunCurl(server, set, root, settings.workers, settings.curl));
+                    curlRuns.push_back(RunCurl(base, set, root, settings.workers, settings.curl));
                 }
             }
         }
+        std::vector<Result> medians;
         for (const auto& [name, runs] :
              {std::pair{engineName, engineRuns}, std::pair{curlName, curlRuns}}) {
             if (runs.empty()) continue;
-            const Result best = Best(runs);
-            if (!best.complete) status = 1;
-            PrintRow(set, name, best);
+            const Result median = Median(runs);
+            if (!median.complete) status = 1;
+            PrintRow(set, name, median);
+            medians.push_back(median);
+        }
+        if (medians.size() == 2 && medians[0].complete && medians[1].complete) {
+            // Above 1.0 the engine is the faster one.
+            std::printf("%-14s  %-28s  %8.2fx  %30s  %7.2fx\n", "", "engine speed / curl speed",
+                        medians[1].seconds / medians[0].seconds, "CPU engine / curl",
+                        medians[0].cpuSeconds / medians[1].cpuSeconds);
         }
     }
     for (const fs::path& root : runFolders) fs::remove_all(root);

@@ -1,11 +1,13 @@
 #pragma once
-// One URL to one file on disk: the mirror form first, then the URL itself, each tried up to six
-// times, redirects followed, the body written to a ".part" file and moved into place only once
-// complete. RunParallel runs many such downloads on a small pool.
+// One URL to one file on disk: the mirror form first, then the URL itself (once when both are the
+// same address), each tried up to six times, redirects followed within an attempt, the body
+// written to a ".part" file and moved into place only once complete. DownloadFiles runs many such
+// downloads at once on the calling thread; RunParallel runs other work on a small pool.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace lumivale {
 
@@ -40,10 +42,47 @@ struct DownloadOptions {
     std::function<std::string(const std::string&)> mirrorForm;
     // PEM file of the certificates to trust instead of the system's store; empty: the system's.
     std::string trustedCertificates;
+    // The longest a file may go without any of its body arriving, counted over all its attempts
+    // from its start: past it the file fails with kDownloadStalledMessage. A body that keeps
+    // coming never runs out of time, however long it is.
+    std::chrono::milliseconds deadline{60000};
+    // Transfers DownloadFiles keeps going at once, and the threads that share them (each with
+    // its own connections); 0 threads: one per processor, at most 4, fewer for small batches.
+    int parallel = 64;
+    int threads = 0;
 };
+
+// Message of a file that received nothing for longer than DownloadOptions::deadline; followed by
+// the seconds, "秒内没有收到数据）" and the address last asked.
+inline constexpr const char* kDownloadStalledMessage = "下载超时（";
+// Message of a redirect from https:// to http://, followed by the address it leads to.
+inline constexpr const char* kRedirectRefusedMessage = "拒绝从 https 重定向到不安全的地址 ";
 
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
                   const DownloadOptions& options, const ExpectedFile& expected = {});
+
+// One file of a batch.
+struct DownloadItem {
+    std::string url;
+    std::string target;
+    ExpectedFile expected;
+};
+
+// Called as each file of a batch ends, in the order they end; `error` is
+// the message of the file's last failure.
+using DownloadFinished = std::function<void(int index, bool stored, const std::string& error)>;
+// True once the caller wants the batch to stop.
+using DownloadCancelled = std::function<bool()>;
+
+// Every item as DownloadFile would fetch it, `options.parallel` at a time, on the calling thread
+// and up to options.threads - 1 helpers (each thread one set of transfers: connections are reused,
+// and a server that offers HTTP/2 carries many files on one connection). Returns how many files
+// are in place. `finished` and `cancelled` are called one call at a time, from any of these
+// threads. Once `cancelled` answers true, running transfers stop, their temporary files are
+// removed and the call returns; files not yet ended are not reported.
+int DownloadFiles(const std::vector<DownloadItem>& items, const DownloadOptions& options,
+                  const DownloadFinished& finished = nullptr,
+                  const DownloadCancelled& cancelled = nullptr);
 
 // Runs work(i) for i in 0..count-1 on `workers` threads (8 when below 1, never more than count),
 // the calling thread included; completion(i, ok) runs under one mutex. A work call that throws

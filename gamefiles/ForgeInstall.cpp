@@ -237,7 +237,7 @@ bool InstallForgeForModpack(const std::string& gameDir, const std::string& progr
 
     const json forge = loadJsonFile(PathUtf8(forgeJson));
     if (forge.is_null()) {
-        fs::copy_file(forgeJson, packJson, fs::copy_options::overwrite_existing, ignored);
+        CopyFileReplacing(forgeJson, packJson);
     } else {
         // The merge keeps the game version as "clientVersion" beside the pack's name.
         json merged = MergeForgeVersionJson(vanillaJson, forge, packName);

@@ -12,6 +12,7 @@
 
 #include "DownloadEngine.h"
 #include "DownloadTally.h"
+#include "Files.h"
 #include "Hash.h"
 #include "Log.h"
 #include "Paths.h"
@@ -116,6 +117,20 @@ struct LibraryItem {
     std::string label;
     ExpectedFile expected;
 };
+
+// The engine's batch of some library items, kCompletionWorkers transfers at a time.
+std::vector<DownloadItem> BatchOf(const std::vector<LibraryItem>& items) {
+    std::vector<DownloadItem> batch;
+    batch.reserve(items.size());
+    for (const LibraryItem& item : items) batch.push_back({item.url, item.target, item.expected});
+    return batch;
+}
+
+DownloadOptions CompletionOptions() {
+    DownloadOptions options;
+    options.parallel = kCompletionWorkers;
+    return options;
+}
 
 // The sha1 and size a download entry ({url, sha1, size}) declares.
 ExpectedFile DeclaredOf(const json& entry) {
@@ -275,27 +290,22 @@ bool CompleteGameFiles(const std::string& gameDir, const std::string& versionId,
         }
         const int count = static_cast<int>(items.size());
         Report(progress, 0, "正在下载 " + std::to_string(count) + " 个缺少的游戏文件…");
-        // Guarded by the pool's completion mutex; each work call writes only its own error.
+        // Called one at a time by the engine.
         DownloadTally tally(count);
-        std::vector<std::string> errors(items.size());
-        RunParallel(
-            count, kCompletionWorkers,
-            [&](int i) {
-                if (IsCancelled(cancelled)) return false;
-                return DownloadFile(items[i].url, items[i].target, errors[i], items[i].expected);
-            },
-            [&](int i, bool ok) {
+        DownloadFiles(
+            BatchOf(items), CompletionOptions(),
+            [&](int i, bool ok, const std::string& downloadError) {
                 if (ok) {
                     tally.Succeeded(SizeOf(items[i].target));
                 } else {
-                    tally.Failed(items[i].label, errors[i]);
-                    ConsoleLog("游戏文件下载失败：" + items[i].url + "：" + errors[i]);
+                    tally.Failed(items[i].label, downloadError);
+                    ConsoleLog("游戏文件下载失败：" + items[i].url + "：" + downloadError);
                 }
-                if (IsCancelled(cancelled)) return;
                 if (tally.Finished() % 10 == 0 || tally.Finished() == count) {
                     Report(progress, tally.Percent(), tally.ProgressLine());
                 }
-            });
+            },
+            cancelled);
         if (IsCancelled(cancelled)) {
             error = kCompletionCancelledMessage;
             return false;
@@ -336,25 +346,21 @@ void CompleteModpackLibraries(const std::string& gameDir, const json& vanillaJso
     const int count = static_cast<int>(items.size());
     int finished = 0;
     int failed = 0;
-    RunParallel(
-        count, kCompletionWorkers,
-        [&](int i) {
-            if (IsCancelled(cancelled)) return false;
-            std::string downloadError;
-            if (DownloadFile(items[i].url, items[i].target, downloadError, items[i].expected)) return true;
-            ConsoleLog("依赖库下载失败（跳过）：" + items[i].url);
-            return false;
-        },
-        [&](int, bool ok) {
+    DownloadFiles(
+        BatchOf(items), CompletionOptions(),
+        [&](int i, bool ok, const std::string&) {
             ++finished;
-            if (!ok) ++failed;
-            if (IsCancelled(cancelled)) return;
+            if (!ok) {
+                ++failed;
+                ConsoleLog("依赖库下载失败（跳过）：" + items[i].url);
+            }
             if (finished % 10 == 0 || finished == count) {
                 Report(progress, kModpackLibrariesStep, finished * 100 / std::max(count, 1),
                        "依赖库 " + std::to_string(finished) + "/" + std::to_string(count) +
                            FailedSuffix(failed));
             }
-        });
+        },
+        cancelled);
     if (IsCancelled(cancelled)) return;
     Report(progress, kModpackLibrariesStep, 100, "依赖库就绪");
 }
@@ -417,31 +423,28 @@ bool CompleteAssets(const std::string& gameDir, const json& versionJson,
     Report(progress, 10, "正在下载 " + std::to_string(count) + " 个资源文件…");
     int finished = 0;
     int failed = 0;
-    RunParallel(
-        count, kCompletionWorkers,
-        [&](int i) {
-            if (IsCancelled(cancelled)) return false;
-            const auto& [hash, size] = items[i];
-            const std::string prefix = hash.substr(0, 2);
-            const std::string target = Join(gameDir, {"assets", "objects", prefix, hash});
-            std::string downloadError;
-            if (DownloadFile(endpoints.officialAssetsBase + prefix + "/" + hash, target, downloadError,
-                             ExpectedFile{hash, size})) {
-                return true;
-            }
-            ConsoleLog("资源对象下载失败（继续）：" + hash + " -> " + downloadError);
-            return false;
-        },
-        [&](int, bool ok) {
+    std::vector<DownloadItem> batch;
+    batch.reserve(items.size());
+    for (const auto& [hash, size] : items) {
+        const std::string prefix = hash.substr(0, 2);
+        batch.push_back({endpoints.officialAssetsBase + prefix + "/" + hash,
+                         Join(gameDir, {"assets", "objects", prefix, hash}), ExpectedFile{hash, size}});
+    }
+    DownloadFiles(
+        batch, CompletionOptions(),
+        [&](int i, bool ok, const std::string& downloadError) {
             ++finished;
-            if (!ok) ++failed;
-            if (IsCancelled(cancelled)) return;
+            if (!ok) {
+                ++failed;
+                ConsoleLog("资源对象下载失败（继续）：" + items[i].first + " -> " + downloadError);
+            }
             if (finished % 100 == 0 || finished == count) {
                 Report(progress, 10 + finished * 90 / std::max(count, 1),
                        "资源文件 " + std::to_string(finished) + "/" + std::to_string(count) +
                            FailedSuffix(failed));
             }
-        });
+        },
+        cancelled);
     if (IsCancelled(cancelled)) {
         error = kCompletionCancelledMessage;
         return false;
@@ -499,10 +502,7 @@ bool EnsureModpackClientJar(const std::string& gameDir, const json& vanillaJson,
     if (IsPlainName(gameVersion)) {
         const std::string official = OfficialJarPath(gameDir, gameVersion);
         EnsureParentDirectories(official);
-        std::error_code copyError;
-        fs::copy_file(Utf8Path(jar), Utf8Path(official), fs::copy_options::overwrite_existing,
-                      copyError);
-        if (copyError) ConsoleLog("原版客户端副本写入失败：" + official);
+        if (!CopyFileReplacing(Utf8Path(jar), Utf8Path(official))) ConsoleLog("原版客户端副本写入失败：" + official);
     }
 
     Report(progress, kModpackClientJarStep, 100, "游戏核心就绪");

@@ -13,10 +13,10 @@
 //   assets/indexes/<index id>.json
 //   assets/objects/<first two characters of hash>/<hash>
 //
-// Every call blocks its (worker) thread. Progress callables are called from pool threads, one at a
-// time; they may be empty. A cancellation check, when given, is asked before each step and each
-// download: once it answers true the remaining downloads are skipped (one already running ends on
-// its own), nothing more is reported, and the call ends early with kCompletionCancelledMessage.
+// Every call blocks its (worker) thread. Progress callables are called from that thread or the
+// download engine's, one call at a time; they may be empty. A cancellation check, when given, is asked before each step and while the downloads
+// run: once it answers true the downloads stop (running ones too, their temporary files removed),
+// nothing more is reported, and the call ends early with kCompletionCancelledMessage.
 #include <functional>
 #include <string>
 

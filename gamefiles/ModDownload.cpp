@@ -16,6 +16,7 @@
 #include "Log.h"
 #include "ModpackZip.h"
 #include "Paths.h"
+#include "Redirects.h"
 
 namespace lumivale {
 
@@ -113,12 +114,12 @@ bool FetchModFile(const std::string& url, const fs::path& target, std::string& e
         }
         std::error_code ignored;
         if (!location.empty()) {
-            if (location.starts_with("/")) {
-                const std::size_t scheme = current.find("://");
-                const std::size_t path = current.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-                location = current.substr(0, path) + location;
+            std::string next = ResolveLocation(current, location);
+            if (!RedirectAllowed(current, next)) {
+                error = kRedirectRefusedMessage + next;
+                return false;
             }
-            current = location;
+            current = std::move(next);
             continue;
         }
         if (response.ok() && !writeFailed && written > 0 && response.status >= 200 && response.status < 300) {

@@ -8,7 +8,6 @@
 #include "Endpoints.h"
 #include "Files.h"
 #include "ForgeInstall.h"
-#include "JsonDocument.h"
 #include "LegacyMigration.h"
 #include "Log.h"
 #include "ForgeMerge.h"
@@ -16,7 +15,6 @@
 #include "Paths.h"
 #include "VersionInstall.h"
 #include "VersionManifest.h"
-#include "ZipArchive.h"
 
 namespace lumivale {
 
@@ -26,59 +24,15 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 constexpr const char* kCancelledMessage = "已取消整合包导入";
+// Room an import needs besides the pack itself: about what a version's client, libraries and
+// assets take when none of them is there yet.
+constexpr std::uint64_t kModpackSpareBytes = 512ull << 20;
 
 // Runs its task when the scope ends, whichever way it is left.
 struct OnExit {
     std::function<void()> task;
     ~OnExit() { task(); }
 };
-
-std::string StringOr(const json& object, const char* name) {
-    if (!object.is_object()) return {};
-    const auto found = object.find(name);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-// The names that become folder and file names are checked before anything is written.
-bool CheckNames(const ModpackPlan& plan, std::string& error) {
-    if (!IsUsableFileName(plan.name)) {
-        error = kUnusablePackNameMessage + plan.name;
-        return false;
-    }
-    if (!IsUsableFileName(plan.gameVersion)) {
-        error = kUnusableGameVersionMessage + plan.gameVersion;
-        return false;
-    }
-    if (!plan.forgeVersion.empty() && !IsUsableFileName(plan.forgeVersion)) {
-        error = kUnusableForgeVersionMessage + plan.forgeVersion;
-        return false;
-    }
-    if (!plan.loader.empty() && !IsUsableFileName(plan.loaderVersion)) {
-        error = kUnusableLoaderVersionMessage + plan.loaderVersion;
-        return false;
-    }
-    return true;
-}
-
-bool ReadModrinthPlan(const std::string& text, ModpackPlan& plan, std::string& error) {
-    ModrinthIndex index;
-    if (!ParseModrinthIndex(text, index, error)) return false;
-    if (index.gameVersion.empty() || index.name.empty()) {
-        error = "manifest 缺少 version 或 name";
-        return false;
-    }
-    plan.name = index.name;
-    plan.gameVersion = index.gameVersion;
-    plan.forgeVersion = index.forgeVersion;
-    if (plan.forgeVersion.empty()) {
-        plan.loader = index.loader;
-        plan.loaderVersion = index.loaderVersion;
-    }
-    plan.overrides = {"overrides/", "client-overrides/"};
-    plan.modrinth = true;
-    plan.modrinthFiles = std::move(index.files);
-    return CheckNames(plan, error);
-}
 
 // Step 6 with Fabric or Quilt: the loader's profile folded into the vanilla JSON (one JSON with no
 // inheritsFrom, like a Forge pack's core) and its libraries fetched.
@@ -102,76 +56,6 @@ bool InstallProfileForModpack(const ModpackPlan& plan, LoaderKind kind, const js
 }
 
 }  // namespace
-
-bool ReadModpackPlan(const std::string& zipPath, ModpackPlan& plan, std::string& error) {
-    plan = ModpackPlan{};
-    // Each way a pack can be unreadable gets its own words.
-    std::error_code status;
-    if (!fs::is_regular_file(Utf8Path(zipPath), status)) {
-        error = "找不到整合包文件：" + zipPath;
-        return false;
-    }
-    if (!ZipArchive::Open(Utf8Path(zipPath))) {
-        error = "整合包不是有效的 zip 文件：" + zipPath;
-        return false;
-    }
-    std::string text;
-    if (!ReadZipEntry(zipPath, "manifest.json", text)) {
-        if (ReadZipEntry(zipPath, kModrinthIndexName, text)) return ReadModrinthPlan(text, plan, error);
-        error = "zip 内找不到 manifest.json";
-        return false;
-    }
-    const json manifest = ParseJsonDocument(text);
-    if (manifest.is_discarded()) {
-        error = "manifest.json 不是合法 JSON";
-        return false;
-    }
-    const auto minecraft = manifest.is_object() ? manifest.find("minecraft") : manifest.end();
-    if (!manifest.is_object() || minecraft == manifest.end() || !minecraft->is_object()) {
-        error = "manifest 缺少 minecraft 段";
-        return false;
-    }
-    plan.gameVersion = StringOr(*minecraft, "version");
-    plan.name = StringOr(manifest, "name");
-    if (plan.gameVersion.empty() || plan.name.empty()) {
-        error = "manifest 缺少 version 或 name";
-        return false;
-    }
-    const auto loaders = minecraft->find("modLoaders");
-    if (loaders != minecraft->end() && loaders->is_array()) {
-        for (const json& loader : *loaders) {
-            const std::string id = StringOr(loader, "id");
-            if (id.starts_with("forge-")) {
-                plan.forgeVersion = id.substr(6);
-                break;
-            }
-        }
-    }
-    const auto files = manifest.find("files");
-    if (files != manifest.end() && files->is_array()) plan.curseForgeFiles = *files;
-    const auto overrides = manifest.find("overrides");
-    const std::string prefix =
-        overrides != manifest.end() && overrides->is_string() ? overrides->get<std::string>() : "overrides";
-    if (!prefix.empty()) plan.overrides = {prefix + "/"};
-    return CheckNames(plan, error);
-}
-
-std::string PeekModpackGameVersion(const std::string& zipPath) {
-    std::string text;
-    if (ReadZipEntry(zipPath, "manifest.json", text)) {
-        const json manifest = ParseJsonDocument(text);
-        if (!manifest.is_object()) return {};
-        const auto minecraft = manifest.find("minecraft");
-        return minecraft != manifest.end() ? StringOr(*minecraft, "version") : std::string();
-    }
-    if (ReadZipEntry(zipPath, kModrinthIndexName, text)) {
-        const json index = ParseJsonDocument(text);
-        if (!index.is_object()) return {};
-        const auto dependencies = index.find("dependencies");
-        return dependencies != index.end() ? StringOr(*dependencies, "minecraft") : std::string();
-    }
-    return {};
-}
 
 bool ImportModpack(const std::string& zipPath, const ModpackImportContext& context,
                    const ModpackProgress& progress, std::string& error, ModCounters& counters) {
@@ -202,6 +86,15 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     }
     fs::create_directory(gameDir, ignored);
     fs::create_directory(versions, ignored);
+    // The pack unpacked, and room for the game files beside it.
+    const std::uint64_t needed = plan.unpackedSize + kModpackSpareBytes;
+    std::error_code spaceError;
+    const auto space = fs::space(versions, spaceError);
+    if (!spaceError && space.available < needed) {
+        error = "磁盘空间不足：导入约需 " + std::to_string(needed >> 20) + " MB，游戏目录所在磁盘只剩 " +
+                std::to_string(space.available >> 20) + " MB";
+        return false;
+    }
     if (!fs::create_directory(versionFolder, ignored)) {
         error = "无法创建版本文件夹：" + PathUtf8(versionFolder);
         return false;
@@ -283,9 +176,7 @@ bool ImportModpack(const std::string& zipPath, const ModpackImportContext& conte
     report(6, 0, "正在安装 " + (loaderName.empty() ? std::string("加载器") : loaderName) + "…");
     const fs::path packJson = versionFolder / Utf8Path(name + ".json");
     if (plan.forgeVersion.empty() && plan.loader.empty()) {
-        std::error_code copyError;
-        fs::copy_file(Utf8Path(cache), packJson, fs::copy_options::overwrite_existing, copyError);
-        if (copyError) ConsoleLog("版本 json 写入失败：" + PathUtf8(packJson));
+        if (!CopyFileReplacing(Utf8Path(cache), packJson)) ConsoleLog("版本 json 写入失败：" + PathUtf8(packJson));
         report(6, 100, "无需 Forge");
     } else if (kind == LoaderKind::Fabric || kind == LoaderKind::Quilt) {
         if (!InstallProfileForModpack(plan, kind, vanilla, packJson, context, progress, error)) return false;

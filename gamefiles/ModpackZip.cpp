@@ -1,8 +1,9 @@
 #include "ModpackZip.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
-#include "DownloadEngine.h"
 #include "Log.h"
 #include "Paths.h"
 #include "ZipArchive.h"
@@ -82,7 +83,8 @@ bool ExtractZipPrefix(const std::string& zipPath, const std::string& prefix,
             continue;
         }
         const std::filesystem::path target = folder / Utf8Path(relative);
-        EnsureParentDirectories(PathUtf8(target));
+        std::error_code ignored;  // a folder that cannot be made fails the extraction below
+        std::filesystem::create_directories(target.parent_path(), ignored);
         if (archive->ExtractTo(i, target)) {
             extracted = true;
         } else {

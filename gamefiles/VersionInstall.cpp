@@ -1,7 +1,6 @@
 #include "VersionInstall.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -450,9 +449,8 @@ bool DownloadInstallFiles(const std::vector<InstallFile>& files, const VersionPr
             pending.push_back(&file);
         }
     }
-    std::mutex mutex;  // guards counts, bytes and failure
+    std::mutex mutex;  // guards counts and bytes: the ticker reads them on its own thread
     std::string failure;
-    std::atomic<bool> stop{false};
     const auto report = [&] {
         if (!progress) return;
         VersionProgress state;
@@ -473,31 +471,35 @@ bool DownloadInstallFiles(const std::vector<InstallFile>& files, const VersionPr
         progress(state);
     };
     report();
+    std::vector<DownloadItem> items;
+    items.reserve(pending.size());
+    for (const InstallFile* file : pending) items.push_back({file->url, file->target, file->expected});
+    DownloadOptions options;
+    options.parallel = kCompletionWorkers;
     {
         const Ticker ticker(report);
-        RunParallel(
-            static_cast<int>(pending.size()), kCompletionWorkers,
-            [&](int i) {
-                if (stop || (cancelled && cancelled())) return false;
+        // The batch calls these one at a time; the first failure stops the rest.
+        DownloadFiles(
+            items, options,
+            [&](int i, bool stored, const std::string& downloadError) {
                 const InstallFile& file = *pending[static_cast<std::size_t>(i)];
-                std::string downloadError;
-                if (DownloadFile(file.url, file.target, downloadError, file.expected)) return true;
-                std::lock_guard lock(mutex);
-                if (failure.empty()) failure = FailureReason(file.label, downloadError);
-                stop = true;
-                return false;
-            },
-            [&](int i, bool ok) {
-                if (!ok) return;
-                const InstallFile& file = *pending[static_cast<std::size_t>(i)];
-                std::error_code sizeError;
-                const auto size = fs::file_size(Utf8Path(file.target), sizeError);
+                if (!stored) {
+                    if (failure.empty()) failure = FailureReason(file.label, downloadError);
+                    return;
+                }
+                std::int64_t size = file.expected.size;
+                if (size < 0) {
+                    std::error_code sizeError;
+                    const auto onDisk = fs::file_size(Utf8Path(file.target), sizeError);
+                    size = sizeError ? 0 : static_cast<std::int64_t>(onDisk);
+                }
                 std::lock_guard lock(mutex);
                 for (Count& count : counts) {
                     if (count.phase == file.phase) ++count.done;
                 }
-                if (!sizeError) bytes += static_cast<std::int64_t>(size);
-            });
+                bytes += size;
+            },
+            [&] { return !failure.empty() || (cancelled && cancelled()); });
     }
     if (cancelled && cancelled()) {
         error = kInstallCancelledMessage;

@@ -68,7 +68,7 @@ struct InstallFile {
 // Every file that is not present yet (by its declared size) through the download engine, 64 at a
 // time, progress every kVersionProgressInterval. The first failure stops the rest and its reason
 // names the file and whether the network, the checksum or the disk failed. Files present count
-// as done. The one place where installs move files: a batch download replaces the loop here.
+// as done. The one place where installs move files, as one batch of the download engine.
 bool DownloadInstallFiles(const std::vector<InstallFile>& files, const VersionProgressSink& progress,
                           const CancelCheck& cancelled, std::string& error);
 

@@ -106,7 +106,7 @@ std::string prepareGameAssets(const std::string& gameRoot, const std::string& ga
             std::error_code ignored;
             if (fs::file_size(*target, ignored) == size && !ignored) continue;
             fs::create_directories(target->parent_path(), ignored);
-            fs::copy_file(source, *target, fs::copy_options::overwrite_existing, ignored);
+            CopyFileReplacing(source, *target);
         }
     }
     return PathUtf8(folder);

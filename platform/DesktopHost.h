@@ -21,5 +21,16 @@ struct DesktopHost {
 // opened. `log` receives the host's console lines.
 using DesktopHostFactory = std::function<std::optional<DesktopHost>(
     std::shared_ptr<UiLoop> loop, std::function<void(const std::string&)> log)>;
+using DesktopHostOpener = std::optional<DesktopHost> (*)(std::shared_ptr<UiLoop> loop,
+                                                         std::function<void(const std::string&)> log);
+
+// A desktop host in a library of its own exports one C function of this name, which returns its
+// opener.
+inline constexpr const char* kDesktopHostEntry = "LumivaleDesktopHost";
+
+// The desktop host of the library beside the executable (liblumivale-window.so here), loaded the
+// first time the factory is called; when it cannot be loaded, the factory says why on stderr and
+// opens nothing.
+DesktopHostFactory DesktopHostFromLibrary();
 
 }  // namespace lumivale

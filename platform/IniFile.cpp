@@ -27,7 +27,10 @@ bool IniFile::Load(const std::filesystem::path& file) {
     for (std::size_t at = 0; at < bytes.size() && (bytes[at] == ';' || bytes[at] == '#');) {
         const std::size_t end = bytes.find('\n', at);
         impl_->fileComment += bytes.substr(at, end == std::string::npos ? end : end - at + 1);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos) {
+            impl_->fileComment += '\n';  // else the first section written would join the comment
+            break;
+        }
         at = end + 1;
     }
     return impl_->ini.LoadData(bytes.data(), bytes.size()) >= 0;
@@ -60,7 +63,7 @@ void AppendComment(std::string& out, const char* comment) {
 // The INI reader turns every carriage return into a line break, so a value holding one is kept
 // escaped behind a mark no typed value starts with: "\\" for a backslash, "\r" for a carriage
 // return. Values without one are written as they are, as before.
-constexpr std::string_view kEscapedMark = "\x01escaped\n";
+constexpr std::string_view kEscapedMark = "\x01" "escaped\n";  // split: "\x01e" would read as one byte
 
 std::string Escaped(const std::string& value) {
     if (value.find('\r') == std::string::npos && !value.starts_with('\x01')) return value;

@@ -23,11 +23,12 @@ std::filesystem::path ProgramFolder();
 // Temporary folder without a trailing separator.
 std::filesystem::path TempFolder();
 
-// Per-user data folder of the launcher: $XDG_DATA_HOME (or ~/.local/share) + "/LumivaleLauncher".
+// Per-user data folder of the launcher: $XDG_DATA_HOME (or ~/.local/share) + "/LumivaleLauncher";
+// on Windows %LOCALAPPDATA% (or %USERPROFILE%\AppData\Local) + "\LumivaleLauncher".
 std::filesystem::path UserDataFolder();
 
 // Per-user cache folder of the launcher (the web views' data): $XDG_CACHE_HOME (or ~/.cache)
-// + "/LumivaleLauncher".
+// + "/LumivaleLauncher"; on Windows UserDataFolder() + "\Cache".
 std::filesystem::path UserCacheFolder();
 
 // An environment variable, or nothing when it is unset or empty.

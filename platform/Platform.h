@@ -9,6 +9,7 @@ inline constexpr const char* kJavaExecutable = "java.exe";
 inline constexpr const char* kNativesClassifier = "natives-windows";
 inline constexpr const char* kOsName = "windows";
 inline constexpr char kClassPathSeparator = ';';
+inline constexpr char kDirectorySeparator = '\\';
 // CreateProcess takes at most 32,767 characters of command line.
 inline constexpr std::size_t kLongestCommandLine = 32767;
 inline constexpr std::size_t kLongestArgument = 32767;
@@ -17,6 +18,7 @@ inline constexpr const char* kJavaExecutable = "java";
 inline constexpr const char* kNativesClassifier = "natives-linux";
 inline constexpr const char* kOsName = "linux";
 inline constexpr char kClassPathSeparator = ':';
+inline constexpr char kDirectorySeparator = '/';
 // Linux refuses an argument longer than 128 KiB (MAX_ARG_STRLEN, its terminator included); the
 // whole command is bounded by the far larger ARG_MAX.
 inline constexpr std::size_t kLongestCommandLine = 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/env node
-// Paints the launcher's two pictures, ui/bg.png (1216 x 832) and ui/logo.png (500 x 500), from
-// nothing but arithmetic: the same script always gives the same bytes. Run it after changing it
+// Paints the launcher's pictures, ui/bg.png (1216 x 832), ui/logo.png (500 x 500) and the Windows
+// icon ui/logo.ico (the logo at 256, 48, 32 and 16 pixels), from nothing but arithmetic: the same script always gives the same bytes. Run it after changing it
 // and commit the pictures with it.
 //   node scripts/make-artwork.mjs [output folder, default ui/]
 import { writeFileSync, mkdirSync } from 'node:fs';
@@ -195,7 +195,29 @@ function paintLogo(size) {
   return px;
 }
 
+// An .ico file whose images are PNGs (Windows Vista and later read those): a 6-byte header, a
+// 16-byte entry per image (width and height 0 mean 256), then the images.
+function encodeIco(sizes) {
+  const images = sizes.map((s) => encodePng(s, s, paintLogo(s), true));
+  const header = Buffer.alloc(6 + 16 * images.length);
+  header.writeUInt16LE(1, 2);
+  header.writeUInt16LE(images.length, 4);
+  let offset = header.length;
+  images.forEach((image, n) => {
+    const at = 6 + 16 * n;
+    header.writeUInt8(sizes[n] % 256, at);
+    header.writeUInt8(sizes[n] % 256, at + 1);
+    header.writeUInt16LE(1, at + 4);
+    header.writeUInt16LE(32, at + 6);
+    header.writeUInt32LE(image.length, at + 8);
+    header.writeUInt32LE(offset, at + 12);
+    offset += image.length;
+  });
+  return Buffer.concat([header, ...images]);
+}
+
 mkdirSync(outDir, { recursive: true });
 writeFileSync(join(outDir, 'bg.png'), encodePng(1216, 832, paintBackground(1216, 832), false));
 writeFileSync(join(outDir, 'logo.png'), encodePng(500, 500, paintLogo(500), true));
-console.log('wrote', join(outDir, 'bg.png'), 'and', join(outDir, 'logo.png'));
+writeFileSync(join(outDir, 'logo.ico'), encodeIco([256, 48, 32, 16]));
+console.log('wrote', join(outDir, 'bg.png'), join(outDir, 'logo.png'), 'and', join(outDir, 'logo.ico'));

@@ -1,18 +1,23 @@
-// HttpTransport on libcurl.
+// HttpTransport and HttpTransfers on libcurl.
 //
-// Each thread owns one multi handle (which holds the thread's connection cache) and one easy
-// handle that is reset before every request, so no option of an earlier request leaks into the
-// next one while live connections stay available for reuse. The transfer loop is driven here
-// rather than by curl_easy_perform so that the receive time-out (longest silence) is measured
-// exactly instead of with curl's one-second low-speed granularity.
+// A set of transfers is one multi handle (which holds the set's connection cache) and an easy
+// handle per running transfer; finished easy handles are reset and kept for the next request, so
+// no option of an earlier request leaks into the next one while live connections stay available
+// for reuse. The loop is driven here rather than by curl_easy_perform so that the receive
+// time-out (longest silence) is measured exactly instead of with curl's one-second low-speed
+// granularity. SendHttpRequest is one transfer on the calling thread's own set.
 #include "HttpTransport.h"
+#include "HttpTransfers.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace lumivale {
 
@@ -27,41 +32,6 @@ bool GlobalInit() {
     return ready;
 }
 
-// The calling thread's handles; closed when the thread ends.
-struct ThreadHandles {
-    CURLM* multi = nullptr;
-    CURL* easy = nullptr;
-
-    ~ThreadHandles() { Close(); }
-
-    bool Ready() {
-        if (multi != nullptr && easy != nullptr) return true;
-        if (!GlobalInit()) return false;
-        if (multi == nullptr) {
-            multi = curl_multi_init();
-            if (multi != nullptr) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 8L);
-        }
-        if (easy == nullptr) easy = curl_easy_init();
-        return multi != nullptr && easy != nullptr;
-    }
-
-    void Close() {
-        if (easy != nullptr) curl_easy_cleanup(easy);
-        if (multi != nullptr) curl_multi_cleanup(multi);  // closes the cached connections
-        easy = nullptr;
-        multi = nullptr;
-    }
-};
-
-thread_local ThreadHandles threadHandles;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
@@ -71,11 +41,31 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// What the callbacks of one transfer share.
+struct HeaderList {
+    curl_slist* list = nullptr;
+    HeaderList() = default;
+    HeaderList(const HeaderList&) = delete;
+    HeaderList& operator=(const HeaderList&) = delete;
+    ~HeaderList() { curl_slist_free_all(list); }
+    bool Add(const std::string& line) {
+        curl_slist* grown = curl_slist_append(list, line.c_str());
+        if (grown == nullptr) return false;
+        list = grown;
+        return true;
+    }
+};
+
+// One transfer of a set: what its callbacks share, and what it hands back when it ends.
 struct Transfer {
-    const HttpBodySink* sink = nullptr;
-    const HttpHeadHandler* onHead = nullptr;
-    HttpResponse* response = nullptr;
+    HttpTransfers::Id id = 0;
+    CURL* easy = nullptr;  // null when the request never started
+    HttpBodySink sink;
+    HttpHeadHandler onHead;
+    HttpTransfers::DoneHandler onDone;
+    HttpResponse response;
+    HeaderList headers;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::chrono::milliseconds receiveTimeout{1};
     int pendingStatus = 0;
     std::vector<HttpHeader> pendingHeaders;
     bool stoppedByCaller = false;
@@ -94,14 +84,14 @@ int ParseStatusLine(std::string_view line) {
 }
 
 bool AnnounceHead(Transfer& transfer) {
-    HttpResponse& response = *transfer.response;
+    HttpResponse& response = transfer.response;
     response.status = transfer.pendingStatus;
     response.headers = std::move(transfer.pendingHeaders);
     transfer.pendingHeaders.clear();
     response.answered = true;
-    if (transfer.onHead == nullptr || !*transfer.onHead) return true;
+    if (!transfer.onHead) return true;
     try {
-        return (*transfer.onHead)(response);
+        return transfer.onHead(response);
     } catch (...) {
         return false;
     }
@@ -111,7 +101,7 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     Transfer& transfer = *static_cast<Transfer*>(user);
     const size_t length = size * count;
     transfer.lastActivity = Clock::now();
-    if (transfer.response->answered) return length;  // trailers of a chunked body
+    if (transfer.response.answered) return length;  // trailers of a chunked body
     std::string_view line(data, length);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
 
@@ -149,14 +139,14 @@ size_t OnBodyPiece(char* data, size_t size, size_t count, void* user) {
     Transfer& transfer = *static_cast<Transfer*>(user);
     const size_t length = size * count;
     transfer.lastActivity = Clock::now();
-    if (!transfer.response->answered && !AnnounceHead(transfer)) {
+    if (!transfer.response.answered && !AnnounceHead(transfer)) {
         transfer.stoppedByCaller = true;
         return 0;
     }
-    if (transfer.sink == nullptr || !*transfer.sink || length == 0) return length;
+    if (!transfer.sink || length == 0) return length;
     bool keepGoing = false;
     try {
-        keepGoing = (*transfer.sink)(std::string_view(data, length));
+        keepGoing = transfer.sink(std::string_view(data, length));
     } catch (...) {
         keepGoing = false;
     }
@@ -199,24 +189,14 @@ long Milliseconds(std::chrono::milliseconds value) {
     return static_cast<long>(std::max<std::chrono::milliseconds::rep>(value.count(), 1));
 }
 
-struct HeaderList {
-    curl_slist* list = nullptr;
-    ~HeaderList() { curl_slist_free_all(list); }
-    bool Add(const std::string& line) {
-        curl_slist* grown = curl_slist_append(list, line.c_str());
-        if (grown == nullptr) return false;
-        list = grown;
-        return true;
-    }
-};
-
-bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer, HeaderList& headers,
-               char* errorBuffer) {
+bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer) {
+    HeaderList& headers = transfer.headers;
     bool ok = true;
     auto set = [&](CURLoption option, auto value) {
         if (curl_easy_setopt(easy, option, value) != CURLE_OK) ok = false;
     };
-    set(CURLOPT_ERRORBUFFER, errorBuffer);
+    set(CURLOPT_ERRORBUFFER, transfer.errorBuffer);
+    set(CURLOPT_PRIVATE, static_cast<void*>(&transfer));
     set(CURLOPT_URL, request.url.c_str());
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_PATH_AS_IS, 1L);
@@ -230,6 +210,8 @@ bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer, Heade
     set(CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(request.connectTimeout));
     set(CURLOPT_BUFFERSIZE, 65536L);
     set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // Where a server offers HTTP/2, wait for its connection and share it rather than open more.
+    set(CURLOPT_PIPEWAIT, 1L);
     set(CURLOPT_HEADERFUNCTION, &OnHeaderLine);
     set(CURLOPT_HEADERDATA, &transfer);
     set(CURLOPT_WRITEFUNCTION, &OnBodyPiece);
@@ -259,108 +241,226 @@ bool Configure(CURL* easy, const HttpRequest& request, Transfer& transfer, Heade
     return ok;
 }
 
-}  // namespace
 
-std::optional<std::string> HttpResponse::Header(std::string_view name) const {
-    for (const HttpHeader& header : headers) {
-        if (EqualsIgnoringCase(header.name, name)) return header.value;
-    }
-    return std::nullopt;
-}
-
-HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sink,
-                             const HttpHeadHandler& onHead) {
-    HttpResponse response;
-    ThreadHandles& handles = threadHandles;
-    if (!handles.Ready()) {
-        response.failure = HttpFailure::Setup;
-        response.error = "the HTTP library could not be initialised";
-        return response;
-    }
-    CURL* easy = handles.easy;
-    CURLM* multi = handles.multi;
-    curl_easy_reset(easy);  // options only; live connections stay in the multi handle
-
-    Transfer transfer;
-    transfer.sink = &sink;
-    transfer.onHead = &onHead;
-    transfer.response = &response;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    HeaderList headers;
-    if (!Configure(easy, request, transfer, headers, errorBuffer)) {
-        response.failure = HttpFailure::BadRequest;
-        response.error = "the request could not be prepared";
-        return response;
-    }
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        response.failure = HttpFailure::Setup;
-        response.error = "the transfer could not be started";
-        return response;
-    }
-
-    const auto receiveTimeout = std::max(request.receiveTimeout, std::chrono::milliseconds(1));
-    bool silent = false;
-    CURLMcode multiCode = CURLM_OK;
-    for (;;) {
-        int running = 0;
-        multiCode = curl_multi_perform(multi, &running);
-        if (multiCode != CURLM_OK || running == 0) break;
-        int waitMs = 1000;
-        if (transfer.requestSent) {
-            const auto now = Clock::now();
-            const auto deadline = transfer.lastActivity + receiveTimeout;
-            if (now >= deadline) {
-                silent = true;
-                break;
-            }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-            waitMs = static_cast<int>(std::min<long long>(waitMs, left));
-        }
-        multiCode = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
-        if (multiCode != CURLM_OK) break;
-    }
-
-    CURLcode code = CURLE_OK;
-    bool done = false;
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-            code = message->data.result;
-            done = true;
-        }
-    }
-    // Removing an unfinished transfer closes its connection; a finished one goes back to the cache.
-    curl_multi_remove_handle(multi, easy);
-
+// The outcome of a transfer that ended: `code` from curl when `done`, or a silence, or a loop
+// failure otherwise.
+void Conclude(Transfer& transfer, bool done, CURLcode code, bool silent, CURLMcode multiCode) {
+    HttpResponse& response = transfer.response;
     if (transfer.stoppedByCaller) {
         response.failure = HttpFailure::Aborted;
         response.error = "stopped by the receiver";
     } else if (silent) {
         response.failure = HttpFailure::TimedOut;
-        response.error = "no data received for " + std::to_string(receiveTimeout.count()) + " ms";
+        response.error =
+            "no data received for " + std::to_string(transfer.receiveTimeout.count()) + " ms";
     } else if (!done) {
         response.failure = HttpFailure::Setup;
         response.error = std::string("transfer loop failed: ") + curl_multi_strerror(multiCode);
     } else if (code != CURLE_OK) {
         response.failure = Classify(code);
-        response.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+        response.error =
+            transfer.errorBuffer[0] != '\0' ? transfer.errorBuffer : curl_easy_strerror(code);
     } else if (!response.answered) {
         response.failure = HttpFailure::Network;
         response.error = "the answer had no status line";
     }
+}
+
+}  // namespace
+
+struct HttpTransfers::State {
+    CURLM* multi = nullptr;
+    std::unordered_map<Id, std::unique_ptr<Transfer>> running;
+    // Ended (or never started) transfers whose done handlers the next Run calls.
+    std::vector<std::unique_ptr<Transfer>> ended;
+    std::vector<CURL*> spare;  // easy handles of finished transfers, for the next requests
+    Id next = 1;
+    int depth = 0;
+
+    ~State() { Close(); }
+
+    bool Ready() {
+        if (multi != nullptr) return true;
+        if (!GlobalInit()) return false;
+        multi = curl_multi_init();
+        if (multi == nullptr) return false;
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
+        return true;
+    }
+
+    // Takes a transfer out of the loop; a finished easy handle is kept for the next request
+    // (removing an unfinished one closes its connection).
+    void Detach(Transfer& transfer) {
+        if (transfer.easy == nullptr) return;
+        curl_multi_remove_handle(multi, transfer.easy);
+        spare.push_back(transfer.easy);
+        transfer.easy = nullptr;
+    }
+
+    void Close() {
+        for (auto& [id, transfer] : running) {
+            if (transfer->easy != nullptr) {
+                curl_multi_remove_handle(multi, transfer->easy);
+                curl_easy_cleanup(transfer->easy);
+            }
+        }
+        running.clear();
+        ended.clear();
+        for (CURL* easy : spare) curl_easy_cleanup(easy);
+        spare.clear();
+        if (multi != nullptr) curl_multi_cleanup(multi);  // closes the kept connections
+        multi = nullptr;
+    }
+};
+
+HttpTransfers::HttpTransfers() : state_(std::make_unique<State>()) {}
+HttpTransfers::~HttpTransfers() = default;
+
+HttpTransfers::Id HttpTransfers::Start(const HttpRequest& request, HttpBodySink sink,
+                                       HttpHeadHandler onHead, DoneHandler onDone) {
+    State& state = *state_;
+    auto transfer = std::make_unique<Transfer>();
+    transfer->id = state.next++;
+    transfer->sink = std::move(sink);
+    transfer->onHead = std::move(onHead);
+    transfer->onDone = std::move(onDone);
+    transfer->receiveTimeout = std::max(request.receiveTimeout, std::chrono::milliseconds(1));
+    const Id id = transfer->id;
+    auto fail = [&](HttpFailure failure, const char* text) {
+        transfer->response.failure = failure;
+        transfer->response.error = text;
+        state.ended.push_back(std::move(transfer));
+        return id;
+    };
+    if (!state.Ready()) return fail(HttpFailure::Setup, "the HTTP library could not be initialised");
+    CURL* easy = nullptr;
+    if (!state.spare.empty()) {
+        easy = state.spare.back();
+        state.spare.pop_back();
+        curl_easy_reset(easy);
+    } else {
+        easy = curl_easy_init();
+    }
+    if (easy == nullptr) return fail(HttpFailure::Setup, "the HTTP library could not be initialised");
+    if (!Configure(easy, request, *transfer)) {
+        state.spare.push_back(easy);
+        return fail(HttpFailure::BadRequest, "the request could not be prepared");
+    }
+    if (curl_multi_add_handle(state.multi, easy) != CURLM_OK) {
+        state.spare.push_back(easy);
+        return fail(HttpFailure::Setup, "the transfer could not be started");
+    }
+    transfer->easy = easy;
+    state.running.emplace(id, std::move(transfer));
+    return id;
+}
+
+void HttpTransfers::Stop(Id id) {
+    State& state = *state_;
+    if (const auto found = state.running.find(id); found != state.running.end()) {
+        state.Detach(*found->second);
+        state.running.erase(found);
+    }
+    std::erase_if(state.ended, [id](const auto& transfer) { return transfer->id == id; });
+}
+
+std::size_t HttpTransfers::Run(std::chrono::milliseconds wait) {
+    State& state = *state_;
+    ++state.depth;
+    const auto until = Clock::now() + wait;
+    CURLMcode multiCode = CURLM_OK;  // a failure of the loop itself ends every transfer
+    while (state.ended.empty() && !state.running.empty()) {
+        int stillRunning = 0;
+        if (const CURLMcode code = curl_multi_perform(state.multi, &stillRunning); code != CURLM_OK)
+            multiCode = code;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(state.multi, &queued)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            void* data = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
+            const CURLcode code = message->data.result;
+            auto found = state.running.find(static_cast<Transfer*>(data)->id);
+            if (found == state.running.end()) continue;
+            Conclude(*found->second, true, code, false, CURLM_OK);
+            state.Detach(*found->second);
+            state.ended.push_back(std::move(found->second));
+            state.running.erase(found);
+        }
+        auto now = Clock::now();
+        auto nextCheck = until;
+        for (auto it = state.running.begin(); it != state.running.end();) {
+            Transfer& transfer = *it->second;
+            const bool broken = multiCode != CURLM_OK;
+            const auto deadline = transfer.lastActivity + transfer.receiveTimeout;
+            if (broken || (transfer.requestSent && now >= deadline)) {
+                Conclude(transfer, false, CURLE_OK, !broken, multiCode);
+                state.Detach(transfer);
+                state.ended.push_back(std::move(it->second));
+                it = state.running.erase(it);
+                continue;
+            }
+            if (transfer.requestSent) nextCheck = std::min(nextCheck, deadline);
+            ++it;
+        }
+        if (!state.ended.empty() || now >= until) break;
+        // Waits are capped at a second: a transfer whose request goes out meanwhile starts its
+        // silence clock without waking the loop.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextCheck - now).count();
+        const int waitMs = static_cast<int>(std::clamp<long long>(left, 1, 1000));
+        if (const CURLMcode code = curl_multi_poll(state.multi, nullptr, 0, waitMs, nullptr);
+            code != CURLM_OK) {
+            multiCode = code;
+        }
+    }
+    std::vector<std::unique_ptr<Transfer>> ended = std::move(state.ended);
+    state.ended.clear();
+    for (auto& transfer : ended) {
+        if (!transfer->onDone) continue;
+        try {
+            transfer->onDone(transfer->response);
+        } catch (...) {
+        }
+    }
+    --state.depth;
+    return state.running.size();
+}
+
+std::size_t HttpTransfers::Running() const {
+    return state_->running.size() + state_->ended.size();
+}
+
+bool HttpTransfers::Busy() const {
+    return state_->depth > 0;
+}
+
+HttpTransfers& ThreadTransfers() {
+    thread_local HttpTransfers transfers;
+    return transfers;
+}
+
+HttpResponse SendHttpRequest(const HttpRequest& request, const HttpBodySink& sink,
+                             const HttpHeadHandler& onHead) {
+    // The thread's own set, unless it is busy with other transfers (a handler that sends a
+    // request of its own gets a set of its own).
+    HttpTransfers* transfers = &ThreadTransfers();
+    std::unique_ptr<HttpTransfers> own;
+    if (transfers->Busy() || transfers->Running() > 0) {
+        own = std::make_unique<HttpTransfers>();
+        transfers = own.get();
+    }
+    HttpResponse response;
+    bool done = false;
+    transfers->Start(request, sink, onHead, [&](const HttpResponse& outcome) {
+        response = outcome;
+        done = true;
+    });
+    while (!done) transfers->Run(std::chrono::milliseconds(1000));
     return response;
 }
 
-HttpResponse SendHttpRequest(const HttpRequest& request, std::string& body) {
-    body.clear();
-    return SendHttpRequest(request, [&body](std::string_view piece) {
-        body.append(piece);
-        return true;
-    });
-}
-
 void CloseHttpConnections() {
-    threadHandles.Close();
+    HttpTransfers& transfers = ThreadTransfers();
+    if (!transfers.Busy() && transfers.Running() == 0) transfers.state_->Close();
 }
 
 }  // namespace lumivale

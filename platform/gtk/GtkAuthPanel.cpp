@@ -1,6 +1,7 @@
 #include "GtkAuthPanel.h"
 
 #include "Paths.h"
+#include "WebViewRules.h"
 
 namespace lumivale {
 
@@ -64,7 +65,7 @@ void GtkAuthPanel::Build(GtkWindow* owner) {
     config.log = log_;
     // Every address goes to the owner; the launcher's own scheme is never loaded here.
     config.shouldCancel = [](const std::string& uri) {
-        return uri.starts_with("lumivale://") || uri.starts_with("file://");
+        return JudgeNavigation(uri, "") != NavigationVerdict::Proceed;
     };
     config.onNavigation = [this](const std::string& uri) {
         const auto onNavigation = callbacks_.onNavigation;  // the owner may drop the panel

@@ -46,3 +46,8 @@ std::optional<DesktopHost> OpenGtkHost(std::shared_ptr<UiLoop> loop,
 }
 
 }  // namespace lumivale
+
+// The library's entry, found by the launcher by name (kDesktopHostEntry).
+extern "C" __attribute__((visibility("default"))) lumivale::DesktopHostOpener LumivaleDesktopHost() {
+    return &lumivale::OpenGtkHost;
+}

@@ -5,13 +5,12 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 
 #include "GtkAuthPanel.h"
 #include "PageScripts.h"
 #include "Paths.h"
 #include "Resources.h"
-#include "ScriptText.h"
+#include "WebViewRules.h"
 
 namespace lumivale {
 
@@ -26,13 +25,6 @@ constexpr int kCornerRadius = 8;
 // reaches the network.
 constexpr const char* kPageScheme = "lumivale-app";
 constexpr const char* kPageAddress = "lumivale-app://page/";
-
-std::string ToLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 // The bytes of a picture resource as a base64 text, read once per run.
 const std::string& PictureBase64(int id) {
@@ -320,6 +312,9 @@ bool GtkMainWindow::Init(WebViewCallbacks callbacks) {
     config.onLoadFailed = [this](const std::string&) {
         if (loadingPage_) LoadFallbackFile();
     };
+    config.onDownloadRefused = [this] {
+        if (callbacks_.onRefused) callbacks_.onRefused(Refusal::Download, "");
+    };
     view_ = std::make_unique<WebKitView>(std::move(config));
     view_->AddStartScript(kBridgeScript);
     view_->ServePage(kPageScheme, [this] { return pageHtml_; });
@@ -434,14 +429,17 @@ void GtkMainWindow::LoadFallbackFile() {
 }
 
 bool GtkMainWindow::ShouldCancel(const std::string& uri) {
-    // The launcher's own scheme goes to its handler and is never loaded.
-    if (uri.starts_with("lumivale://")) return true;
-    // A file dropped on the page that the page did not take lands here too: never opened.
-    if (uri.starts_with("file://") && (fallbackUri_.empty() || uri != fallbackUri_)) {
-        Log("[DL] Blocked file:// nav");
-        return true;
+    switch (JudgeNavigation(uri, fallbackUri_)) {
+        case NavigationVerdict::Proceed:
+            return false;
+        case NavigationVerdict::ToLauncher:
+            return true;  // handed to the launcher by onNavigation
+        case NavigationVerdict::BlockedFile:
+            Log("[DL] Blocked file:// nav");
+            if (callbacks_.onRefused) callbacks_.onRefused(Refusal::FileNavigation, uri);
+            return true;
     }
-    return false;
+    return true;
 }
 
 void GtkMainWindow::OnLoadFinished() {
@@ -466,26 +464,24 @@ void GtkMainWindow::InjectPictures() {
             Log(picture.missing);
             continue;
         }
-        view_->RunScript(std::string("document.documentElement.style.setProperty('") +
-                         picture.property + "','url(\"data:image/png;base64," + base64 + "\")')");
+        view_->RunScript(PictureScript(picture.property, base64));
     }
 }
 
 void GtkMainWindow::PostJson(const std::string& json) {
     if (!view_) return;
     // Only JSON reaches the page, and it reaches it as a value, never as code.
-    if (!nlohmann::json::accept(json)) {
+    const std::string script = DeliveryScript(json);
+    if (script.empty()) {
         Log("WebView: 丢弃了一条不是 JSON 的事件: " + json);
         return;
     }
-    view_->RunScript("window.__lumivaleDeliver&&window.__lumivaleDeliver(" + json + ");");
+    view_->RunScript(script);
 }
 
 void GtkMainWindow::Navigate(const std::string& target) {
     if (!view_) return;
-    const std::string lower = ToLower(target);
-    if (lower.starts_with("http://") || lower.starts_with("https://") ||
-        lower.starts_with("lumivale://")) {
+    if (IsAddressTarget(target)) {
         view_->LoadUri(target);
         return;
     }
@@ -499,10 +495,14 @@ void GtkMainWindow::ReloadWithError(const std::string& message) {
     // The reloaded page reads window.__bootError as it starts, so the value is set by a script
     // that runs in the new document before the page's own.
     if (!message.empty()) {
-        view_->SetNextLoadScript("window.__bootError=\"" + EscapeForScriptString(message) + "\";");
+        view_->SetNextLoadScript(BootErrorScript(message));
     }
     // Always the launcher's page again, also when the view was sent elsewhere.
     LoadPage();
+}
+
+void GtkMainWindow::RunScript(const std::string& script) {
+    if (view_) view_->RunScript(script);
 }
 
 void GtkMainWindow::Close() {

@@ -35,6 +35,7 @@ public:
     void PostJson(const std::string& json) override;
     void Navigate(const std::string& target) override;
     void ReloadWithError(const std::string& message) override;
+    void RunScript(const std::string& script) override;
     void Close() override;
 
 private:

@@ -166,6 +166,7 @@ gboolean WebKitView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
         auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
         if (!webkit_response_policy_decision_is_mime_type_supported(response)) {
             view->Log("[DL] ★ DownloadStarting FIRED");
+            if (view->config_.onDownloadRefused) view->config_.onDownloadRefused();
             webkit_policy_decision_ignore(decision);
             return TRUE;
         }
@@ -241,8 +242,10 @@ void WebKitView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResu
 }
 
 void WebKitView::OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer self) {
-    static_cast<WebKitView*>(self)->Log("[DL] ★ DownloadStarting FIRED");
+    auto* view = static_cast<WebKitView*>(self);
+    view->Log("[DL] ★ DownloadStarting FIRED");
     webkit_download_cancel(download);
+    if (view->config_.onDownloadRefused) view->config_.onDownloadRefused();
 }
 
 }  // namespace lumivale

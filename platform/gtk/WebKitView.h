@@ -26,6 +26,8 @@ struct WebKitViewConfig {
     std::function<void()> onLoadFinished;
     // The load of the main frame failed (not a cancelled one).
     std::function<void(const std::string& uri)> onLoadFailed;
+    // A download was refused (none ever starts).
+    std::function<void()> onDownloadRefused;
 };
 
 class WebKitView {

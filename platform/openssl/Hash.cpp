@@ -40,9 +40,22 @@ struct Digest::State {
     ~State() { EVP_MD_CTX_free(context); }
 };
 
+namespace {
+
+// The algorithms are looked up once: a lookup per digest costs more than hashing a small file.
+const EVP_MD* Algorithm(DigestKind kind) {
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    const EVP_MD* fetched = kind == DigestKind::Sha1 ? sha1 : sha256;
+    if (fetched != nullptr) return fetched;
+    return kind == DigestKind::Sha1 ? EVP_sha1() : EVP_sha256();
+}
+
+}  // namespace
+
 Digest::Digest(DigestKind kind) : state_(std::make_unique<State>()) {
     state_->context = EVP_MD_CTX_new();
-    const EVP_MD* algorithm = kind == DigestKind::Sha1 ? EVP_sha1() : EVP_sha256();
+    const EVP_MD* algorithm = Algorithm(kind);
     state_->failed = !state_->context || EVP_DigestInit_ex(state_->context, algorithm, nullptr) != 1;
 }
 

@@ -1,5 +1,7 @@
 #include "Rsa.h"
 
+#include "RsaBlob.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -43,48 +45,6 @@ struct ParamBldFree {
 struct ParamFree {
     void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
 };
-
-// The largest blob numbers accepted: a 16384-bit modulus.
-constexpr std::uint32_t kMaxModulusBytes = 2048;
-
-std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) |
-           (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
-}
-
-void AppendLe32(Bytes& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-struct BlobHeader {
-    std::uint32_t magic = 0;
-    std::uint32_t bits = 0;
-    std::uint32_t cbPublicExp = 0;
-    std::uint32_t cbModulus = 0;
-    std::uint32_t cbPrime1 = 0;
-    std::uint32_t cbPrime2 = 0;
-};
-
-std::optional<BlobHeader> ReadHeader(std::span<const std::uint8_t> blob) {
-    if (blob.size() < kRsaBlobHeaderSize) return std::nullopt;
-    BlobHeader header;
-    header.magic = ReadLe32(blob, 0);
-    header.bits = ReadLe32(blob, 4);
-    header.cbPublicExp = ReadLe32(blob, 8);
-    header.cbModulus = ReadLe32(blob, 12);
-    header.cbPrime1 = ReadLe32(blob, 16);
-    header.cbPrime2 = ReadLe32(blob, 20);
-    if (header.cbPublicExp == 0 || header.cbPublicExp > kMaxModulusBytes) return std::nullopt;
-    if (header.cbModulus == 0 || header.cbModulus > kMaxModulusBytes) return std::nullopt;
-    if (header.cbPrime1 > kMaxModulusBytes || header.cbPrime2 > kMaxModulusBytes) return std::nullopt;
-    // The announced bit length must fit the modulus field and need all of its bytes.
-    if (header.bits == 0 || (static_cast<std::uint64_t>(header.bits) + 7) / 8 != header.cbModulus) {
-        return std::nullopt;
-    }
-    return header;
-}
 
 BnPtr ToBignum(std::span<const std::uint8_t> bytes) {
     return BnPtr(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
@@ -161,14 +121,10 @@ std::optional<RsaKey> RsaKey::Generate(unsigned bits) {
 }
 
 std::optional<RsaKey> RsaKey::FromFullPrivateBlob(std::span<const std::uint8_t> blob) {
-    const auto header = ReadHeader(blob);
+    const auto header = ReadRsaBlobHeader(blob);
     if (!header || header->magic != kRsaFullPrivateBlobMagic) return std::nullopt;
     if (header->cbPrime1 == 0 || header->cbPrime2 == 0) return std::nullopt;
-    const std::uint64_t expected = kRsaBlobHeaderSize + std::uint64_t{header->cbPublicExp} +
-                                   2 * std::uint64_t{header->cbModulus} +
-                                   3 * std::uint64_t{header->cbPrime1} +
-                                   2 * std::uint64_t{header->cbPrime2};
-    if (blob.size() != expected) return std::nullopt;
+    if (blob.size() != RsaFullPrivateBlobSize(*header)) return std::nullopt;
 
     std::size_t at = kRsaBlobHeaderSize;
     auto take = [&](std::uint32_t size) {
@@ -208,11 +164,9 @@ std::optional<RsaKey> RsaKey::FromFullPrivateBlob(std::span<const std::uint8_t> 
 }
 
 std::optional<RsaKey> RsaKey::FromPublicBlob(std::span<const std::uint8_t> blob) {
-    const auto header = ReadHeader(blob);
+    const auto header = ReadRsaBlobHeader(blob);
     if (!header || header->magic != kRsaPublicBlobMagic) return std::nullopt;
-    const std::uint64_t expected =
-        kRsaBlobHeaderSize + std::uint64_t{header->cbPublicExp} + std::uint64_t{header->cbModulus};
-    if (blob.size() != expected) return std::nullopt;
+    if (blob.size() != RsaPublicBlobSize(*header)) return std::nullopt;
     BnPtr e = ToBignum(blob.subspan(kRsaBlobHeaderSize, header->cbPublicExp));
     BnPtr n = ToBignum(blob.subspan(kRsaBlobHeaderSize + header->cbPublicExp, header->cbModulus));
     if (!e || !n || BN_is_zero(e.get()) || BN_is_zero(n.get())) return std::nullopt;
@@ -328,12 +282,6 @@ Bytes RsaKey::SignSha256Digest(std::span<const std::uint8_t> digest) const {
     return signature;
 }
 
-Bytes RsaKey::SignSha256(std::span<const std::uint8_t> message) const {
-    const Bytes digest = Sha256Digest(message);
-    if (digest.size() != 32) return {};
-    return SignSha256Digest(digest);
-}
-
 bool RsaKey::VerifySha256Digest(std::span<const std::uint8_t> digest,
                                 std::span<const std::uint8_t> signature) const {
     if (!impl_ || digest.size() != 32 || signature.empty()) return false;
@@ -341,13 +289,6 @@ bool RsaKey::VerifySha256Digest(std::span<const std::uint8_t> digest,
     if (!context) return false;
     return EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest.data(),
                            digest.size()) == 1;
-}
-
-bool RsaKey::VerifySha256(std::span<const std::uint8_t> message,
-                          std::span<const std::uint8_t> signature) const {
-    const Bytes digest = Sha256Digest(message);
-    if (digest.size() != 32) return false;
-    return VerifySha256Digest(digest, signature);
 }
 
 }  // namespace lumivale

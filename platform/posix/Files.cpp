@@ -27,25 +27,58 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes,
-                         FileAccess access) {
-    std::filesystem::path temp = target;
-    temp += ".tmp";
+struct AtomicFile::State {
+    std::filesystem::path target;
+    std::filesystem::path temp;
+    int fd = -1;
+    bool failed = false;
+};
+
+AtomicFile::AtomicFile(const std::filesystem::path& target, FileAccess access)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.target = target;
+    s.temp = target;
+    s.temp += ".tmp";
     const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return false;
+    s.fd = ::open(s.temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     // An existing .tmp keeps its old mode; make sure a private file is private.
-    if (access == FileAccess::OwnerOnly) ::fchmod(fd, 0600);
-    const bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok) {
-        ::unlink(temp.c_str());
+    if (s.fd >= 0 && access == FileAccess::OwnerOnly) ::fchmod(s.fd, 0600);
+}
+
+AtomicFile::~AtomicFile() {
+    State& s = *state_;
+    if (s.fd >= 0) ::close(s.fd);
+    if (s.fd >= 0 || s.failed) ::unlink(s.temp.c_str());  // nothing half-done stays behind
+}
+
+bool AtomicFile::IsOpen() const { return state_->fd >= 0; }
+
+bool AtomicFile::Write(std::string_view bytes) {
+    State& s = *state_;
+    if (s.fd < 0 || s.failed) return false;
+    if (!WriteAll(s.fd, bytes)) s.failed = true;
+    return !s.failed;
+}
+
+bool AtomicFile::Commit() {
+    State& s = *state_;
+    if (s.fd < 0 || s.failed) return false;
+    const bool synced = ::fsync(s.fd) == 0;
+    const bool closed = ::close(s.fd) == 0;
+    s.fd = -1;
+    if (!synced || !closed) {
+        s.failed = true;
         return false;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());  // nothing half-done stays behind
-        return false;
-    }
-    return true;
+    s.failed = ::rename(s.temp.c_str(), s.target.c_str()) != 0;
+    return !s.failed;
+}
+
+bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    return !error;
 }
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string& out) {

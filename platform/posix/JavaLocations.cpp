@@ -1,29 +1,14 @@
 #include "JavaLocations.h"
-
-#include <algorithm>
-#include <filesystem>
-#include <utility>
-
 #include "Paths.h"
-#include "Platform.h"
 
 namespace lumivale {
-
-namespace {
-
-constexpr std::size_t kMaxVariableLength = 32768;
-
-std::string WithoutTrailingSeparators(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder;
-}
-
-}  // namespace
 
 std::vector<std::string> DefaultJavaRoots() {
     std::vector<std::string> roots = {"/usr/lib/jvm", "/usr/java", "/opt/java"};
     if (auto home = EnvironmentValue("HOME")) {
-        roots.push_back(WithoutTrailingSeparators(*home) + "/.jdks");
+        std::string folder = *home;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        roots.push_back(folder + "/.jdks");
     }
     return roots;
 }
@@ -34,65 +19,6 @@ JavaSearch DefaultJavaSearch() {
     search.folderRoots = DefaultJavaRoots();
     search.pathVariable = EnvironmentValue("PATH").value_or("");
     return search;
-}
-
-std::vector<std::string> JavaHomeCandidates(std::string_view javaHome) {
-    if (javaHome.empty() || javaHome.size() >= kMaxVariableLength) return {};
-    std::string home(javaHome);
-    if (home.back() == '/') home.pop_back();
-    return {home + "/bin/" + platform_constants::kJavaExecutable};
-}
-
-std::vector<std::string> JavaFolderCandidates(const std::vector<std::string>& roots) {
-    std::vector<std::string> candidates;
-    for (const std::string& rootText : roots) {
-        if (rootText.empty()) continue;
-        const std::string root = WithoutTrailingSeparators(rootText);
-        // (is a link, name): real folders first, then by name.
-        std::vector<std::pair<bool, std::string>> folders;
-        std::error_code error;
-        std::filesystem::directory_iterator entries(Utf8Path(root), error);
-        if (error) continue;
-        for (const auto end = std::filesystem::directory_iterator(); entries != end;
-             entries.increment(error)) {
-            if (error) break;
-            std::error_code statError;
-            if (!entries->is_directory(statError) || statError) continue;  // follows links
-            const bool isLink = entries->is_symlink(statError);
-            folders.emplace_back(isLink, PathUtf8(entries->path().filename()));
-        }
-        std::sort(folders.begin(), folders.end());
-        const std::string prefix = root == "/" ? root : root + "/";
-        for (const auto& folder : folders) {
-            candidates.push_back(prefix + folder.second + "/bin/" +
-                                 platform_constants::kJavaExecutable);
-        }
-    }
-    return candidates;
-}
-
-std::vector<std::string> JavaPathCandidates(std::string_view pathVariable) {
-    std::vector<std::string> candidates;
-    std::size_t start = 0;
-    while (start <= pathVariable.size()) {
-        std::size_t end = pathVariable.find(':', start);
-        if (end == std::string_view::npos) end = pathVariable.size();
-        std::string entry(pathVariable.substr(start, end - start));
-        start = end + 1;
-        if (entry.empty() || entry.front() != '/') continue;
-        if (entry.back() != '/') entry.push_back('/');
-        candidates.push_back(entry + platform_constants::kJavaExecutable);
-    }
-    return candidates;
-}
-
-std::vector<std::string> JavaCandidates(const JavaSearch& search) {
-    std::vector<std::string> candidates = JavaHomeCandidates(search.javaHome);
-    std::vector<std::string> inFolders = JavaFolderCandidates(search.folderRoots);
-    candidates.insert(candidates.end(), inFolders.begin(), inFolders.end());
-    std::vector<std::string> onPath = JavaPathCandidates(search.pathVariable);
-    candidates.insert(candidates.end(), onPath.begin(), onPath.end());
-    return candidates;
 }
 
 }  // namespace lumivale

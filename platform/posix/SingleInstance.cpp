@@ -6,31 +6,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "Paths.h"
 
 namespace lumivale {
 
 namespace {
-
-std::uint64_t Fnv1a(const std::string& text) {
-    std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
-std::string FolderKey(const std::filesystem::path& folder) {
-    std::error_code error;
-    auto canonical = std::filesystem::weakly_canonical(folder, error);
-    return std::to_string(Fnv1a(PathUtf8(error ? folder : canonical)));
-}
 
 // Abstract socket address: no file to clean up, gone with the process.
 socklen_t MakeAddress(const std::string& name, sockaddr_un& address) {
@@ -53,40 +39,52 @@ int TryLock(const std::filesystem::path& file) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const std::filesystem::path& programFolder) {
-    const std::string key = FolderKey(programFolder);
-    socketName_ = "lumivale-" + key;
-    lockFd_ = TryLock(programFolder / ".lumivale-instance.lock");
-    if (lockFd_ == -2) {
+struct SingleInstance::State {
+    int lockFd = -1;
+    int listenFd = -1;
+    std::string socketName;
+    std::atomic<bool> stopping{false};
+    std::thread listener;
+};
+
+SingleInstance::SingleInstance(const std::filesystem::path& programFolder) : state_(std::make_unique<State>()) {
+    const std::string key = InstanceKey(programFolder);
+    state_->socketName = "lumivale-" + key;
+    int lockFd = TryLock(programFolder / ".lumivale-instance.lock");
+    if (lockFd == -2) {
         // A read-only program folder: keep the lock in the temporary folder instead.
-        lockFd_ = TryLock(TempFolder() / ("lumivale-" + key + ".lock"));
+        lockFd = TryLock(TempFolder() / ("lumivale-" + key + ".lock"));
     }
-    if (lockFd_ < 0) lockFd_ = -1;
+    state_->lockFd = lockFd < 0 ? -1 : lockFd;
 }
 
 SingleInstance::~SingleInstance() {
-    stopping_ = true;
-    if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
-    if (listener_.joinable()) listener_.join();
-    if (listenFd_ >= 0) ::close(listenFd_);
-    if (lockFd_ >= 0) ::close(lockFd_);
+    State& s = *state_;
+    s.stopping = true;
+    if (s.listenFd >= 0) ::shutdown(s.listenFd, SHUT_RDWR);
+    if (s.listener.joinable()) s.listener.join();
+    if (s.listenFd >= 0) ::close(s.listenFd);
+    if (s.lockFd >= 0) ::close(s.lockFd);
 }
 
+bool SingleInstance::IsFirst() const { return state_->lockFd >= 0; }
+
 void SingleInstance::ListenForWake(std::function<void()> onWake) {
-    if (!IsFirst() || listener_.joinable()) return;
-    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return;
+    State& s = *state_;
+    if (!IsFirst() || s.listener.joinable()) return;
+    s.listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s.listenFd < 0) return;
     sockaddr_un address;
-    const socklen_t length = MakeAddress(socketName_, address);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listenFd_, 4) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
+    const socklen_t length = MakeAddress(s.socketName, address);
+    if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(s.listenFd, 4) != 0) {
+        ::close(s.listenFd);
+        s.listenFd = -1;
         return;
     }
-    listener_ = std::thread([this, onWake = std::move(onWake)] {
-        while (!stopping_) {
-            const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    s.listener = std::thread([&s, onWake = std::move(onWake)] {
+        while (!s.stopping) {
+            const int client = ::accept4(s.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) {
                 if (errno == EINTR) continue;
                 return;  // shut down
@@ -94,7 +92,7 @@ void SingleInstance::ListenForWake(std::function<void()> onWake) {
             char knock = 0;
             const bool knocked = ::read(client, &knock, 1) == 1 && knock == 'W';
             ::close(client);
-            if (knocked && !stopping_ && onWake) onWake();
+            if (knocked && !s.stopping && onWake) onWake();
         }
     });
 }
@@ -103,7 +101,7 @@ bool SingleInstance::WakeFirst() const {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     sockaddr_un address;
-    const socklen_t length = MakeAddress(socketName_, address);
+    const socklen_t length = MakeAddress(state_->socketName, address);
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
                     ::write(fd, "W", 1) == 1;
     ::close(fd);

@@ -1,6 +1,10 @@
 #include "StdioHost.h"
 
 #include <unistd.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <nlohmann/json.hpp>
@@ -22,6 +26,11 @@ StdioHost::StdioHost(std::shared_ptr<UiLoop> loop, int inputFd, std::FILE* outpu
 
 std::shared_ptr<StdioHost> StdioHost::OnStandardStreams(
     std::shared_ptr<UiLoop> loop, std::function<void(const std::string&)> log) {
+#if defined(_WIN32)
+    // Text mode would turn "\n" into "\r\n" and end the input at a 0x1A byte.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     return std::make_shared<StdioHost>(std::move(loop), STDIN_FILENO, stdout, std::move(log));
 }
 

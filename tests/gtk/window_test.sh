@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real window under Xvfb: the page on screen (screenshot kept), a second start waking the first, a polite
 # SIGTERM, page and launcher talking through window.chrome.webview (bridge_page.html), a file dragged
-# onto the window by another program (DRAG_SOURCE), and no display.
+# onto the window by another program (DRAG_SOURCE), the self-test, and no display.
 # Usage: window_test.sh LUMIVALE_EXE ARTIFACT_DIR BRIDGE_PAGE SOURCE_DIR DRAG_SOURCE
 set -uo pipefail
 exe=$1 artifacts=$2 bridge_page=$3 source_dir=$4 drag_source=$5
@@ -69,11 +69,17 @@ grep -qF "拖放：收到文件 $pack" "$work/drop.log" || fail "the window did 
 wait_for_line drop "整合包导入失败：" || fail "the import of the dropped file never ended"
 kill -TERM "$dropper"; wait_exit "$dropper" >/dev/null
 
+echo "== the self-test: window, page, bridge, a file: navigation and a download refused"
+"$exe" --home "$work/self" --self-test="$work/self-test.json" >"$work/self.log" 2>&1 &
+wait_exit $!; code=$?
+[ "$code" -eq 0 ] || fail "the self-test left with $code"
+grep -qF '"passed": true' "$work/self-test.json" 2>/dev/null || fail "the self-test's result does not say it passed"
+
 echo "== no display"
 env -u DISPLAY -u WAYLAND_DISPLAY "$exe" --home "$work/plain" </dev/null >"$work/plain.out" 2>"$work/plain.log"; code=$?
 [ "$code" -eq 0 ] || fail "the launcher without a display left with $code"
 grep -qF "无法打开图形显示，以 --headless 方式运行。" "$work/plain.log" || fail "no note about the missing display"
 
 [ "$failures" -eq 0 ] && { echo "all window checks passed"; exit 0; }
-for log in first second bridge drop; do echo "--- $log.log"; cat "$work/$log.log"; done
+for log in first second bridge drop self; do echo "--- $log.log"; cat "$work/$log.log"; done
 exit 1

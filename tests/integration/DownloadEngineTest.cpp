@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "DownloadEngine.h"
 #include "HttpTransport.h"
@@ -107,25 +108,34 @@ TEST_F(DownloadFileTest, BusyAnswersBackOffOneTwoFourSecondsPerCandidate) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
 }
 
-TEST_F(DownloadFileTest, RedirectsAreFollowedHopByHopWithinTheAttemptsOfACandidate) {
-    mirror.Serve("/libraries/a.jar", TestReply::Redirect(302, "moved/a.jar"));  // gets a "/"
-    mirror.Serve("/moved/a.jar", TestReply::Redirect(307, "/final/a.jar?sig=1"));
-    mirror.Serve("/final/a.jar", TestReply::Redirect(303, "/last/a.jar"));
+TEST_F(DownloadFileTest, RedirectsAreFollowedWithinOneAttemptAndEachAttemptStartsAtTheCandidate) {
+    mirror.Serve("/libraries/a.jar", TestReply::Redirect(302, "moved/a.jar"));  // beside the answering path
+    mirror.Serve("/libraries/moved/a.jar", TestReply::Redirect(307, "/final/a.jar?sig=1"));
+    mirror.Serve("/final/a.jar", TestReply::Redirect(303, "../last/./a.jar#part"));
     mirror.Serve("/last/a.jar", TestReply::Redirect(301, official.Url("/elsewhere/a.jar")));
     official.Serve("/elsewhere/a.jar", TestReply::Redirect(308, "next.jar"));  // on the new host
-    official.Serve("/next.jar", TestReply::Ok("redirected"));  // the sixth and last attempt
+    official.Serve("/elsewhere/next.jar", TestReply::Redirect(302, "//127.0.0.1:" + std::to_string(mirror.port()) + "/x/y.jar"));
+    mirror.Serve("/x/y.jar", TestReply::Ok("redirected"));  // the seventh hop: more hops than attempts
     ASSERT_TRUE(Download("/a.jar")) << error;
     EXPECT_EQ(ReadFile(Target("a.jar")), "redirected");
-    EXPECT_EQ(mirror.RequestedPaths(),
-              (std::vector<std::string>{"/libraries/a.jar", "/moved/a.jar", "/final/a.jar", "/last/a.jar"}));
+    EXPECT_EQ(mirror.RequestedPaths(), (std::vector<std::string>{"/libraries/a.jar", "/libraries/moved/a.jar",
+                                                                 "/final/a.jar", "/last/a.jar", "/x/y.jar"}));
     EXPECT_EQ(mirror.Requests()[2].query, "sig=1");
-    EXPECT_EQ(official.RequestedPaths(), (std::vector<std::string>{"/elsewhere/a.jar", "/next.jar"}));
+    EXPECT_EQ(official.RequestedPaths(), (std::vector<std::string>{"/elsewhere/a.jar", "/elsewhere/next.jar"}));
 
-    // Every hop is an attempt: a redirect loop uses up the mirror, and the URL itself is next.
+    // A bad node behind the mirror does not use the mirror up: every attempt asks the mirror again.
+    mirror.Serve("/libraries/b.jar", TestReply::Redirect(302, "/node/b.jar"));
+    mirror.Serve("/node/b.jar", TestReply::Status(500));
+    official.Serve("/b.jar", TestReply::Ok("official"));
+    ASSERT_TRUE(Download("/b.jar")) << error;
+    EXPECT_EQ(mirror.CountOf("/libraries/b.jar"), 6);
+    EXPECT_EQ(mirror.CountOf("/node/b.jar"), 6);
+
+    // A redirect loop ends its candidate after eight hops, and the URL itself is next.
     mirror.Serve("/libraries/loop.jar", TestReply::Redirect(302, "/libraries/loop.jar"));
     official.Serve("/loop.jar", TestReply::Ok("official"));
     ASSERT_TRUE(Download("/loop.jar")) << error;
-    EXPECT_EQ(mirror.CountOf("/libraries/loop.jar"), 6);
+    EXPECT_EQ(mirror.CountOf("/libraries/loop.jar"), 1 + 8);
 
     // A missing or empty Location, one too long for its 4096-character buffer, or another 3xx
     // status is a failure.
@@ -142,6 +152,38 @@ TEST_F(DownloadFileTest, RedirectsAreFollowedHopByHopWithinTheAttemptsOfACandida
     EXPECT_EQ(mirror.CountOf("/to"), 0);
     EXPECT_EQ(mirror.CountOf("/" + tooLong), 0);
     EXPECT_TRUE(waits.empty());
+}
+
+TEST_F(DownloadFileTest, AnAddressIsAskedOneAttemptBudgetAndAFileThatGetsNothingEndsAtItsDeadline) {
+    // An address the mirror map leaves as it is is one candidate: six requests, not twelve.
+    mirror.Serve("/own.jar", TestReply::Status(500));
+    EXPECT_FALSE(DownloadFile(mirror.Url("/own.jar"), Target("own.jar"), error, options));
+    EXPECT_EQ(error, "下载返回状态 500 " + mirror.Url("/own.jar"));
+    EXPECT_EQ(mirror.CountOf("/own.jar"), 6);
+
+    // Silence everywhere: the file ends once nothing arrived for its deadline, attempts and the
+    // second candidate left unused.
+    options.receiveTimeout = 300ms;
+    options.deadline = 600ms;
+    TestReply hung = TestReply::Ok("far too late");
+    hung.delay = 60s;
+    mirror.Serve("/libraries/hung.jar", hung);
+    official.Serve("/hung.jar", hung);
+    EXPECT_FALSE(Download("/hung.jar"));
+    EXPECT_EQ(error, "下载超时（1 秒内没有收到数据）" + mirror.Url("/libraries/hung.jar"));
+    EXPECT_LE(mirror.CountOf("/libraries/hung.jar"), 2);
+    EXPECT_EQ(official.CountOf("/hung.jar"), 0);
+
+    // A body that keeps coming outlasts the deadline: each piece moves it on.
+    options.receiveTimeout = options.deadline = 1s;
+    const std::string body = RandomBytes(15 * 1024, 6);
+    TestReply slow = TestReply::Ok(body);
+    slow.pieceSize = 1024;
+    slow.pieceDelay = 100ms;
+    mirror.Serve("/libraries/slow.jar", slow);
+    ASSERT_TRUE(Download("/slow.jar")) << error;
+    EXPECT_EQ(ReadFile(Target("slow.jar")), body);
+    EXPECT_EQ(mirror.CountOf("/libraries/slow.jar"), 1);
 }
 
 TEST_F(DownloadFileTest, EmptyOrCutOffBodiesFailAndLeaveTheTargetUntouched) {
@@ -213,6 +255,57 @@ TEST_F(DownloadFileTest, ConcurrentDownloadsOfOneTargetNeverShareATemporaryFile)
     EXPECT_TRUE(NoPartFiles(folder.root()));
 }
 
+TEST_F(DownloadFileTest, ABatchReportsEveryFileOnceAndACancelledBatchLeavesNoPartFiles) {
+    std::vector<DownloadItem> items;
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 150; ++i) {
+        const std::string path = "/lib/" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".jar";
+        const std::string& body = bodies.emplace_back(RandomBytes(100 + i * 37, i));
+        mirror.Serve("/libraries" + path, i == 42 ? TestReply::Status(404) : TestReply::Ok(body));
+        if (i == 42 || i == 7) official.Serve(path, TestReply::Ok(body));
+        items.push_back({official.Url(path), Target(path.substr(1)), i == 7 ? ExpectedFile{Sha1OfBytes("other"), -1}
+                                                                            : ExpectedFile{Sha1OfBytes(body), -1}});
+    }
+    options.parallel = 16;
+    std::map<int, std::string> ended;  // index -> error
+    int reports = 0;
+    EXPECT_EQ(DownloadFiles(items, options,
+                            [&](int i, bool stored, const std::string& failure) {
+                                ++reports;
+                                if (!stored) ended[i] = failure;
+                            }),
+              149);
+    EXPECT_EQ(reports, 150);
+    EXPECT_EQ(ended, (std::map<int, std::string>{{7, kDownloadMismatchMessage + items[7].target}}));
+    for (const int i : {0, 42, 149}) EXPECT_EQ(ReadFile(items[i].target), bodies[i]);
+    EXPECT_FALSE(fs::exists(items[7].target));
+    EXPECT_TRUE(NoPartFiles(folder.root()));
+
+    // Four bodies that stall half way: cancelling stops them and removes their temporary files.
+    TestReply stalled = TestReply::Ok(RandomBytes(64 * 1024, 7));
+    stalled.cutAfter = 1024;
+    stalled.stallBeforeCut = 60s;
+    std::vector<DownloadItem> stalling;
+    for (int i = 0; i < 6; ++i) {
+        mirror.Serve("/libraries/s" + std::to_string(i), stalled);
+        stalling.push_back({official.Url("/s" + std::to_string(i)), Target("stall/s" + std::to_string(i)), {}});
+    }
+    options.parallel = 4;
+    const auto partFiles = [&] {
+        int count = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(folder.root() / "stall"))
+            count += entry.path().extension() == ".part";
+        return count;
+    };
+    reports = 0;
+    EXPECT_EQ(DownloadFiles(stalling, options, [&](int, bool, const std::string&) { ++reports; },
+                            [&] { return fs::exists(folder.root() / "stall") && partFiles() == 4; }),
+              0);
+    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(partFiles(), 0);
+    EXPECT_EQ(mirror.CountOf("/libraries/s4") + mirror.CountOf("/libraries/s5"), 0);
+}
+
 // The same rules over TLS, with a certificate the download is told to trust.
 // A header value with a line break could smuggle another header (or a whole request) along.
 TEST(HttpRequests, HeadersThatCouldSmuggleOthersAreRefusedBeforeAnythingIsSent) {
@@ -244,14 +337,22 @@ TEST(SecureDownload, RedirectsKeepOrLeaveTlsAndAnUntrustedCertificateFails) {
     DownloadOptions options;
     options.mirrorForm = [](const std::string& url) { return url; };
     options.trustedCertificates = certificate.certificateFile.string();
-    // A relative redirect keeps TLS, host and port; an absolute http:// one leaves TLS.
+    // A relative redirect keeps TLS, host and port; one to plain http:// is refused.
     secure.Serve("/a.jar", TestReply::Redirect(302, "b/c.jar"));
     secure.Serve("/b/c.jar", TestReply::Redirect(301, plain.Url("/plain.jar")));
     plain.Serve("/plain.jar", TestReply::Ok("plain body"));
     std::string error;
-    ASSERT_TRUE(DownloadFile(secure.Url("/a.jar"), PathUtf8(folder.root() / "c.jar"), error, options)) << error;
-    EXPECT_EQ(ReadFile(PathUtf8(folder.root() / "c.jar")), "plain body");
-    EXPECT_EQ(secure.RequestedPaths(), (std::vector<std::string>{"/a.jar", "/b/c.jar"}));
+    EXPECT_FALSE(DownloadFile(secure.Url("/a.jar"), PathUtf8(folder.root() / "c.jar"), error, options));
+    EXPECT_EQ(error, kRedirectRefusedMessage + plain.Url("/plain.jar"));
+    EXPECT_EQ(plain.CountOf("/plain.jar"), 0);
+    EXPECT_EQ(secure.CountOf("/b/c.jar"), 6);
+    EXPECT_FALSE(fs::exists(folder.root() / "c.jar"));
+
+    // From plain http:// up to https:// is followed.
+    plain.Serve("/up.jar", TestReply::Redirect(301, secure.Url("/b/secure.jar")));
+    secure.Serve("/b/secure.jar", TestReply::Ok("secure body"));
+    ASSERT_TRUE(DownloadFile(plain.Url("/up.jar"), PathUtf8(folder.root() / "up.jar"), error, options)) << error;
+    EXPECT_EQ(ReadFile(PathUtf8(folder.root() / "up.jar")), "secure body");
 
     // The system's store does not know the test's certificate.
     options.trustedCertificates.clear();

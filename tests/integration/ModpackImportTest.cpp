@@ -176,7 +176,7 @@ class ModpackImportTest : public ::testing::Test {
             return R"({"data":{)" + fields + R"("downloadUrl":")" + (cdn ? curseForge_.Url(cdn) : "") + R"("}})";
         };
         for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
-                 {"/v1/mods/1001/files/1002", file(R"("id":1002,"fileName":"jei.jar",)", "/cdn/jei.jar")},
+                 {"/v1/mods/1001/files/1002", file(R"("id":1002,"fileName":"jei.jar",)", "/cdn/r/jei.jar")},
                  {"/v1/mods/1001", R"({"data":{"id":1001,"classId":6,"name":"JEI"}})"},
                  {"/v1/mods/2002/files/2003", file(R"("fileName":"shader.zip","classId": 6552 ,)", "/cdn/shader.zip")},
                  {"/v1/mods/3003/files/3004", file(R"("fileName":"pack.zip",)", nullptr)},
@@ -189,6 +189,8 @@ class ModpackImportTest : public ::testing::Test {
         for (const char* name : {"jei.jar", "shader.zip", "pack.zip", "store-mod.jar", "evil.jar"}) {
             curseForge_.Serve(std::string("/cdn/") + name, TestReply::Ok(std::string("content of ") + name));
         }
+        // The file host answers one link with a relative redirect, resolved against that link.
+        curseForge_.Serve("/cdn/r/jei.jar", TestReply::Redirect(302, "../jei.jar"));
     }
 
     fs::path WritePack(const std::string& name, const json& manifest,
@@ -358,6 +360,33 @@ TEST_F(ModpackImportTest, ACancelStopsAnImportAndLeavesNoCore) {
     gate.set_value();
     EXPECT_EQ(EventsUntil(*launcher).Reason(), "已取消整合包导入");
     EXPECT_FALSE(fs::exists(gameDir_ / "versions" / kPack));
+    launcher->CloseInput();
+    EXPECT_EQ(launcher->Wait(), 0);
+}
+
+// Without a loader nothing needs Java: this import also runs against the Windows build under Wine.
+TEST_F(ModpackImportTest, APackWithoutLoaderTakesTheMirrorsFilesAndTheCloudsMods) {
+    StartCloud();
+    const json manifest = {{"minecraft", {{"version", kVersion}, {"modLoaders", json::array()}}},
+                           {"name", "Plain Pack"},
+                           {"files", {{{"projectID", 1001}, {"fileID", 1002}}, {{"projectID", 4004}, {"fileID", 4005}}}}};
+    const fs::path zip = WritePack("plain 整合包.zip", manifest, {{"overrides/config/a.cfg", "config a"}});
+    auto launcher = Start();
+    Import(*launcher, zip);
+    const Events events = EventsUntil(*launcher);
+    ASSERT_EQ(events.Last(), "modpack:done") << events.all.back().dump() << "\n" << launcher->Stderr();
+    EXPECT_TRUE(events.Has("无需 Forge"));
+    const fs::path core = gameDir_ / "versions" / "Plain Pack";
+    EXPECT_EQ(json::parse(ReadFile(core / "Plain Pack.json"))["mainClass"], "net.minecraft.client.main.Main");
+    EXPECT_EQ(ReadFile(core / "Plain Pack.jar"), client_);
+    for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
+             {"config/a.cfg", "config a"}, {"mods/jei.jar", "content of jei.jar"},
+             {"mods/store-mod.jar", "content of store-mod.jar"}}) {
+        EXPECT_EQ(ReadFile(core / file), content) << file;
+    }
+    for (const char* asset : {"asset a", "asset b"}) {
+        EXPECT_EQ(ReadFile(gameDir_ / "assets/objects" / Sha1OfBytes(asset).substr(0, 2) / Sha1OfBytes(asset)), asset);
+    }
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
 }

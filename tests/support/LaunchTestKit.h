@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Paths.h"
+#include "Platform.h"
 #include "TempHome.h"
 #include "ZipWriter.h"
 #ifdef LUMIVALE_EXE
@@ -22,6 +23,23 @@ namespace lumivale::test {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
+
+// Expectations written once for every system: a path written with "/" as this system writes it,
+// rule and library texts written for Linux ("linux", "natives-linux") for the system the tests run
+// on, and the class path separator.
+inline std::string Native(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = platform_constants::kDirectorySeparator;
+    }
+    return path;
+}
+inline std::string ForThisSystem(std::string text) {
+    for (auto at = text.find("linux"); at != std::string::npos; at = text.find("linux", at + 1)) {
+        text.replace(at, 5, platform_constants::kOsName);
+    }
+    return text;
+}
+inline const std::string kClassPathSeparator(1, platform_constants::kClassPathSeparator);
 
 inline nlohmann::json Fixture(const std::string& id) {
     return nlohmann::json::parse(ReadFile(fs::path(LUMIVALE_TEST_DATA) / "versions" / (id + ".json")));

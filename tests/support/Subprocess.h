@@ -1,11 +1,19 @@
 #pragma once
 // Runs the real launcher as a child process and talks to it line by line.
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace lumivale::test {
+
+// The launcher the integration tests start: the one this build made, unless LUMIVALE_TEST_LAUNCHER
+// names another (tests/win32/lumivale-wine.sh runs the Windows build under Wine).
+inline std::string LauncherPath(const char* built) {
+    const char* other = std::getenv("LUMIVALE_TEST_LAUNCHER");
+    return other != nullptr && *other != '\0' ? other : built;
+}
 
 class Subprocess {
 public:

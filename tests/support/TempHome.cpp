@@ -1,12 +1,12 @@
 #include "TempHome.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "Paths.h"
+#include "Portable.h"
 
 namespace lumivale::test {
 
@@ -16,17 +16,17 @@ TempHome::TempHome() {
             ("lumivale-test-" + std::to_string(seed()) + std::to_string(seed()));
     std::filesystem::create_directories(program());
     std::filesystem::create_directories(data());
-    if (const char* xdg = std::getenv("XDG_DATA_HOME")) {
+    if (auto previous = EnvironmentValue(DataHomeVariable())) {
         hadXdg_ = true;
-        previousXdg_ = xdg;
+        previousXdg_ = *previous;
     }
-    setenv("XDG_DATA_HOME", data().c_str(), 1);
+    SetEnv(DataHomeVariable(), PathUtf8(data()));
     SetProgramFolder(program());
 }
 
 TempHome::~TempHome() {
-    if (hadXdg_) setenv("XDG_DATA_HOME", previousXdg_.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    if (hadXdg_) SetEnv(DataHomeVariable(), previousXdg_);
+    else UnsetEnv(DataHomeVariable());
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
 }

@@ -15,7 +15,7 @@ public:
     const std::filesystem::path& root() const { return root_; }
     // Program folder: config.ini, log/, the game folder.
     std::filesystem::path program() const { return root_ / "program"; }
-    // XDG_DATA_HOME: the credential store lives below it.
+    // XDG_DATA_HOME (LOCALAPPDATA on Windows): the credential store lives below it.
     std::filesystem::path data() const { return root_ / "data"; }
     std::filesystem::path store() const { return data() / "LumivaleLauncher" / "orlu.json"; }
     std::filesystem::path config() const { return program() / "config.ini"; }

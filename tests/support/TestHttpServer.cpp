@@ -58,7 +58,7 @@ TestCertificate TestCertificate::Create(const std::filesystem::path& folder) {
     TestCertificate certificate{folder / "server.crt", folder / "server.key"};
     const std::string command =
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:127.0.0.1"
         " -keyout '" +
         certificate.keyFile.string() + "' -out '" + certificate.certificateFile.string() +
         "' >/dev/null 2>&1";

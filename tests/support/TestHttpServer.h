@@ -74,7 +74,8 @@ struct TestRequest {
 };
 
 // A self-signed certificate and key for 127.0.0.1 and localhost, written into `folder` (made by
-// the openssl command-line tool).
+// the openssl command-line tool). 127.0.0.1 is named twice, as an address and as a DNS name:
+// Wine's WinHTTP matches the host against DNS names only.
 struct TestCertificate {
     std::filesystem::path certificateFile;  // PEM; also the file a client trusts
     std::filesystem::path keyFile;

@@ -32,7 +32,7 @@ TEST(CoreCatalogue, ScanListsFoldersWithAJarAbove10MiBAndFillsOnlyAnEmptySelecti
     const fs::path versions = home.program() / ".minecraft" / "versions";
     MakeJar(versions / "1.20.1" / "1.20.1.jar", 25);
     WriteFile(versions / "1.20.1" / "1.20.1.json", R"({"id":"1.20.1"})");
-    MakeJar(versions / "我的整合包" / "client.jar", 11);
+    MakeJar(versions / Utf8Path("我的整合包") / "client.jar", 11);
     MakeJar(versions / "exactly" / "exactly.jar", 10);
     MakeJar(versions / "notes.jar", 30);  // a file, not a folder
     // A small jar with a JSON that resolves is a core; one whose parent is missing is not.

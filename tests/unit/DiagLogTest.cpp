@@ -1,6 +1,5 @@
 // log/diag.log: the entry format and the size and age rules, with the clock given by the test.
 #include <gtest/gtest.h>
-#include <sys/time.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -8,6 +7,7 @@
 #include <string>
 
 #include "Log.h"
+#include "Portable.h"
 #include "TempHome.h"
 
 namespace lumivale {
@@ -16,7 +16,7 @@ namespace {
 TEST(DiagLog, EntriesFollowAByteOrderMarkAndFilesAbove2MiBOrOlderThanSevenDaysStartAgain) {
     // Entries carry the local time of day: the test runs in UTC+8 and puts the old zone back.
     const std::string previousTz = std::getenv("TZ") ? std::getenv("TZ") : "";
-    setenv("TZ", "CST-8", 1);
+    test::SetEnv("TZ", "CST-8");
     tzset();
     test::TempHome home;
     const auto file = home.root() / "diag.log";
@@ -34,8 +34,7 @@ TEST(DiagLog, EntriesFollowAByteOrderMarkAndFilesAbove2MiBOrOlderThanSevenDaysSt
     for (const auto& c : cases) {
         const std::string old(c.size, 'x');
         test::WriteFile(file, old);
-        const timeval times[2] = {{static_cast<time_t>(c.modified), 0}, {static_cast<time_t>(c.modified), 0}};
-        EXPECT_EQ(::utimes(file.c_str(), times), 0);
+        test::SetModifiedTime(file, c.modified);
         AppendDiagEntry(file, "密钥", "注册 1\n2 \"q\" \\", kNow);
         EXPECT_TRUE(test::ReadFile(file) == (c.startsAgain ? bom + entry : old + entry)) << c.size << " " << c.modified;
     }
@@ -46,7 +45,7 @@ TEST(DiagLog, EntriesFollowAByteOrderMarkAndFilesAbove2MiBOrOlderThanSevenDaysSt
     // A log that cannot be written is no reason to fail: nothing is written, nothing is thrown.
     std::filesystem::create_directories(home.program() / "log" / "diag.log");
     EXPECT_NO_THROW(DiagLog("KEY", "m"));
-    previousTz.empty() ? unsetenv("TZ") : setenv("TZ", previousTz.c_str(), 1);
+    previousTz.empty() ? test::UnsetEnv("TZ") : test::SetEnv("TZ", previousTz);
     tzset();
 }
 

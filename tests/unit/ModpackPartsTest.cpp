@@ -68,6 +68,11 @@ TEST(ModpackPlanReading, CurseForgeManifestsAndEveryRefusal) {
     WriteFile(zip, "PK but not really a zip");
     EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
     EXPECT_EQ(error, "整合包不是有效的 zip 文件：" + zip.string());
+    // A zip bomb: 17 MiB of zeros deflate to about 17 KB; the pack is refused before any write.
+    WriteZip(zip, {{"manifest.json", Fixture("modpacks/curseforge-manifest-nomi-ceu.json")},
+                   {"overrides/zeros.bin", std::string(17u << 20, '\0')}});
+    EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
+    EXPECT_EQ(error, kPackRatioMessage + zip.string());
 }
 
 TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureNamesItsLoader) {

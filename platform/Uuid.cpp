@@ -1,15 +1,12 @@
 #include "Uuid.h"
 
-#include <sys/random.h>
-
-#include <cstdint>
 #include <cstdio>
 
 namespace lumivale {
 
 std::optional<std::string> NewUuid() {
     std::uint8_t bytes[16];
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return std::nullopt;
+    if (!SystemRandomBytes(bytes)) return std::nullopt;
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     char text[37];

@@ -1,0 +1,54 @@
+// Settings through the headless launcher's line protocol, in a program folder with a Chinese
+// name: stored in config.ini, reported back, kept for the next start. The input's bytes are
+// taken as they are (a 0x1A byte ends nothing; the Windows build reads its standard input in
+// binary) and every output line is plain "\n"-ended JSON.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "Paths.h"
+#include "Subprocess.h"
+#include "TempHome.h"
+
+namespace lumivale::test {
+namespace {
+
+TEST(HeadlessSettings, ConfigSetIsStoredReportedAndReadAtTheNextStart) {
+    TempHome home;
+    const std::string folder = PathUtf8(home.root() / Utf8Path("程序 文件夹"));
+    const std::vector<std::string> env = {"XDG_DATA_HOME=" + home.data().string()};
+    auto config = [&](const std::string& reply) {
+        const auto event = nlohmann::json::parse(reply);
+        EXPECT_EQ(event.at("type"), "sys:config") << reply;
+        return event;
+    };
+    {
+        Subprocess launcher(LUMIVALE_EXE, {"--headless", "--home", folder}, env);
+        launcher.Send("\x1A junk that is no command");
+        launcher.Send(R"({"type":"config:set","key":"process_priority","value":"low"})");
+        const std::string line = launcher.ReadLine().value_or("");
+        EXPECT_EQ(line.find('\r'), std::string::npos);
+        EXPECT_EQ(config(line).at("process_priority"), "low");
+        launcher.Send(R"({"type":"config:set","key":"custom_jvm_args","value":"-Dname=\"玩家\" -Xss2m"})");
+        EXPECT_EQ(config(launcher.ReadLine().value_or("")).at("custom_jvm_args"), "-Dname=\"玩家\" -Xss2m");
+        launcher.Send(R"({"type":"config:set","key":"server_port","value":25566})");
+        EXPECT_EQ(config(launcher.ReadLine().value_or("")).at("server_port"), 25566);
+        launcher.CloseInput();
+        EXPECT_EQ(launcher.Wait(), 0);
+    }
+    const std::string ini = ReadFile(Utf8Path(folder) / "config.ini");
+    for (const char* stored : {"process_priority=low", "custom_jvm_args=-Dname=\"玩家\" -Xss2m", "server_port=25566"}) {
+        EXPECT_NE(ini.find(stored), std::string::npos) << stored << "\n" << ini;
+    }
+    Subprocess again(LUMIVALE_EXE, {"--headless", "--home", folder}, env);
+    again.Send(R"({"type":"config:set","key":"gc_preset","value":"g1"})");
+    const auto event = config(again.ReadLine().value_or(""));
+    EXPECT_EQ(event.at("process_priority"), "low");
+    EXPECT_EQ(event.at("server_port"), 25566);
+    again.CloseInput();
+    EXPECT_EQ(again.Wait(), 0);
+}
+
+}  // namespace
+}  // namespace lumivale::test

@@ -1,0 +1,73 @@
+// dismiss-box.exe COUNT OUT
+// Stands in for the person in front of the screen: waits for COUNT message boxes in turn (of any
+// program of this Wine prefix), writes each box's caption and text to OUT as one UTF-8 line
+// "caption|text", and presses its OK button. Exits 1 when a box does not come within a minute.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[4096] = {};
+    GetWindowTextW(window, text, 4096);
+    return text;
+}
+
+// The box's message: its static controls' texts (the icon's is empty).
+std::wstring MessageOf(HWND box) {
+    std::wstring message;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM into) -> BOOL {
+            wchar_t kind[64] = {};
+            GetClassNameW(child, kind, 64);
+            if (_wcsicmp(kind, L"Static") == 0) {
+                for (wchar_t c : TextOf(child)) *reinterpret_cast<std::wstring*>(into) += c == L'\n' || c == L'\r' ? L' ' : c;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&message));
+    return message;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fputs("usage: dismiss-box.exe COUNT OUT\n", stderr);
+        return 2;
+    }
+    const int count = _wtoi(argv[1]);
+    FILE* out = _wfopen(argv[2], L"wb");
+    if (!out) return 2;
+    for (int i = 0; i < count; ++i) {
+        HWND box = nullptr;
+        for (int tries = 0; tries < 600 && !box; ++tries) {
+            box = FindWindowW(L"#32770", nullptr);  // the dialog class of message boxes
+            if (!box) Sleep(100);
+        }
+        if (!box) {
+            std::fprintf(stderr, "dismiss-box: box %d of %d never came\n", i + 1, count);
+            std::fclose(out);
+            return 1;
+        }
+        Sleep(200);  // let the box finish drawing its controls
+        const std::string line = Utf8(TextOf(box)) + "|" + Utf8(MessageOf(box)) + "\n";
+        std::fputs(line.c_str(), out);
+        std::fflush(out);
+        SendMessageW(box, WM_COMMAND, IDOK, 0);
+        for (int tries = 0; tries < 100 && IsWindow(box); ++tries) Sleep(50);
+    }
+    std::fclose(out);
+    return 0;
+}

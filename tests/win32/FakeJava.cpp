@@ -1,0 +1,85 @@
+// A stand-in for java.exe: reports how it was started, one fact per line on standard output, so
+// that tests see the command line, the arguments (UTF-8 as hex), the priority class and the
+// working folder exactly as a Windows program gets them. FAKE_JAVA_MODE picks what it does then:
+//   (unset)   exit with FAKE_JAVA_EXIT (default 0)
+//   sleep     wait a minute
+//   spawn     start a copy of itself in sleep mode, print "child <pid>", then sleep
+//   handover  start <own folder>\..\handed\java.exe in sleep mode and exit at once, as launchers do
+// With "-version" as its only argument it prints a JVM's banner on standard error instead.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+DWORD StartSleeping(const std::wstring& exe) {
+    SetEnvironmentVariableW(L"FAKE_JAVA_MODE", L"sleep");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"" + exe + L"\"";
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return 0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wstring(argv[1]) == L"-version") {
+        std::fputs("openjdk version \"17.0.9\" 2023-10-17\nOpenJDK Runtime Environment\n", stderr);
+        return 0;
+    }
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::printf("cmdline %s\n", Utf8(GetCommandLineW()).c_str());
+    for (int i = 0; i < argc; ++i) std::printf("arg %s\n", Hex(Utf8(argv[i])).c_str());
+    std::printf("priority %lu\n", GetPriorityClass(GetCurrentProcess()));
+    wchar_t folder[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    std::printf("cwd %s\n", Utf8(folder).c_str());
+    std::fflush(stdout);
+
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const char* mode = std::getenv("FAKE_JAVA_MODE");
+    const std::string how = mode != nullptr ? mode : "";
+    if (how == "sleep") {
+        Sleep(60000);
+    } else if (how == "spawn") {
+        std::printf("child %lu\n", StartSleeping(self));
+        std::fflush(stdout);
+        Sleep(60000);
+    } else if (how == "handover") {
+        std::wstring handed = self;
+        handed = handed.substr(0, handed.find_last_of(L'\\'));
+        handed = handed.substr(0, handed.find_last_of(L'\\')) + L"\\handed\\java.exe";
+        std::printf("child %lu\n", StartSleeping(handed));
+        std::fflush(stdout);
+    }
+    const char* code = std::getenv("FAKE_JAVA_EXIT");
+    return code != nullptr ? std::atoi(code) : 0;
+}

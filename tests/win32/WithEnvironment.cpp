@@ -1,0 +1,76 @@
+// with-env.exe NAME=VALUE... -- PROGRAM [ARGS...]
+// Starts PROGRAM with those environment variables set. Wine gives every Windows program the
+// profile folders of its prefix (LOCALAPPDATA among them) whatever the Linux environment says;
+// set here, the variables reach the program as on Windows. The program shares the standard
+// streams, its exit code is this one's, and it ends with this one (a kill-on-close job).
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "WindowsCommandLine.h"
+
+namespace {
+
+std::string Utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), L'\0');
+    if (size > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
+    return out;
+}
+
+HANDLE Inheritable(DWORD which) {
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetStdHandle(which), GetCurrentProcess(), &copy, 0, TRUE,
+                    DUPLICATE_SAME_ACCESS);
+    return copy;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    int at = 1;
+    for (; at < argc && std::wcscmp(argv[at], L"--") != 0; ++at) {
+        std::wstring setting = argv[at];
+        const auto equals = setting.find(L'=');
+        if (equals == std::wstring::npos) return 125;
+        SetEnvironmentVariableW(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str());
+    }
+    if (++at >= argc) return 125;
+    std::vector<std::string> program;
+    for (int i = at; i < argc; ++i) program.push_back(Utf8(argv[i]));
+    std::wstring line = Wide(lumivale::WindowsCommandLine(program));
+
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = Inheritable(STD_INPUT_HANDLE);
+    startup.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
+    startup.hStdError = Inheritable(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(argv[at], line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process)) {
+        return 127;
+    }
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code);
+}

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "GtkAuthPanel.h"
 #include "PageScripts.h"
 #include "Paths.h"

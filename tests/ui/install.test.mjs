@@ -1,6 +1,6 @@
 // "安装新版本" on the "启动" screen: the list from a loopback mirror, filtered and searched, a loader
-// choice with its versions and the name that follows it, then an install whose new version ends
-// up selected.
+// choice with its versions and the name that follows it, then an install cancelled on its way and
+// one whose new version ends up selected.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
@@ -38,7 +38,13 @@ function mirrorFiles() {
 
 test('a version installs from the page and becomes the selected one', async () => {
   const files = mirrorFiles();
-  const mirror = await serve((request, response) => {
+  // With `holdClient` set, the next request for the client jar waits until `releaseClient()`.
+  let holdClient = false, releaseClient = null;
+  const mirror = await serve(async (request, response) => {
+    if (holdClient && request.url.endsWith('/client.jar')) {
+      holdClient = false;
+      await new Promise((resolve) => { releaseClient = resolve; });
+    }
     const body = files[request.url];
     response.writeHead(body === undefined ? 404 : 200).end(body ?? '');
   });
@@ -74,6 +80,17 @@ test('a version installs from the page and becomes the selected one', async () =
       await page.selectOption('#loaderSelect', '');
       assert.equal(await page.inputValue('#installName'), '1.20.1');
 
+      // A first try is cancelled while a file is on its way; nothing is left running.
+      holdClient = true;
+      await page.click('#installBtn');
+      await waitUntil(() => releaseClient, 'the client jar asked for');
+      assert.ok(await page.isDisabled('#installBtn'));
+      await page.click('#installCancelBtn');
+      assert.deepEqual((await s.sent()).at(-1), { type: 'version:cancel' });
+      await s.waitText('#installStatus', '已取消安装 1.20.1');
+      assert.ok(await page.isHidden('#installCancelBtn'));
+      releaseClient();
+
       await page.click('#installBtn');
       assert.deepEqual((await s.sent()).find((c) => c.type === 'version:install'),
         { type: 'version:install', id: '1.20.1', loader: '', loaderVersion: '', name: '1.20.1' });
@@ -87,6 +104,7 @@ test('a version installs from the page and becomes the selected one', async () =
       assert.ok(s.events.some((e) => e.type === 'version:progress' && e.name === '1.20.1'), 'progress was shown');
     });
   } finally {
+    releaseClient?.();
     await mirror.close();
   }
 });

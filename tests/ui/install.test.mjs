@@ -57,6 +57,9 @@ test('a version installs from the page and becomes the selected one', async () =
       await page.click('.nav[data-screen="settings"]');
       // No core yet: the empty state points at the installer.
       await s.waitText('#coreNote', '还没有游戏版本：点击「安装新版本」下载一个');
+      // A launch then names the screen that holds the choice.
+      s.sendRaw('{"type":"game:launch"}');
+      assert.equal((await s.waitForToast('启动失败：请先在「启动」页选择游戏版本和 Java')).kind, 'error');
       await page.click('#openInstallBtn');
       await waitUntil(async () => (await listed()).join() === '1.20.1', 'the releases');
       await page.click('#verFilters [data-filter="snapshot"]');

@@ -296,9 +296,10 @@ TEST_F(VersionInstallTest, AFailedOrCancelledInstallLeavesNothingAndAnExistingFo
     while (events.Last()["phase"] != "client") events = Until(*launcher, {"version:progress"});
     Install(*launcher, "1.20.3", "", "", "Second");
     EXPECT_EQ(NextOfType(*launcher, "version:error"), R"({"type":"version:error","name":"Second","reason":"已有版本正在安装"})");
+    // The jar stays held until the cancel is answered: the cancel ends the transfer in flight.
     launcher->Send(R"({"type":"version:cancel"})");
-    gate.set_value();
     EXPECT_EQ(NextOfType(*launcher, "version:error"), R"({"type":"version:error","name":"Cancelled","reason":"已取消安装"})");
+    gate.set_value();
     EXPECT_FALSE(fs::exists(root() / "versions/Cancelled"));
     EXPECT_FALSE(fs::exists(root() / "versions/Second"));
     launcher->CloseInput();

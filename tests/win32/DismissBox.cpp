@@ -50,10 +50,12 @@ int wmain(int argc, wchar_t** argv) {
     const int count = _wtoi(argv[1]);
     FILE* out = _wfopen(argv[2], L"wb");
     if (!out) return 2;
+    HWND previous = nullptr;
     for (int i = 0; i < count; ++i) {
         HWND box = nullptr;
         for (int tries = 0; tries < 600 && !box; ++tries) {
             box = FindWindowW(L"#32770", nullptr);  // the dialog class of message boxes
+            if (box == previous) box = nullptr;      // the last one, still closing on a busy machine
             if (!box) Sleep(100);
         }
         if (!box) {
@@ -61,12 +63,14 @@ int wmain(int argc, wchar_t** argv) {
             std::fclose(out);
             return 1;
         }
-        Sleep(200);  // let the box finish drawing its controls
+        // Let the box finish making its controls: its message is there once they are.
+        for (int tries = 0; tries < 200 && MessageOf(box).empty(); ++tries) Sleep(50);
         const std::string line = Utf8(TextOf(box)) + "|" + Utf8(MessageOf(box)) + "\n";
         std::fputs(line.c_str(), out);
         std::fflush(out);
         SendMessageW(box, WM_COMMAND, IDOK, 0);
-        for (int tries = 0; tries < 100 && IsWindow(box); ++tries) Sleep(50);
+        for (int tries = 0; tries < 600 && IsWindow(box); ++tries) Sleep(50);
+        previous = box;
     }
     std::fclose(out);
     return 0;

@@ -1,7 +1,4 @@
-// A real JVM game that crashes in known ways, through the headless launcher: the out-of-memory
-// crash is explained after "game:stopped" and "game:error", its diagnostic zip holds no secret and
-// its log folder opens; a main class compiled for a newer Java is warned about before the start
-// and told apart as a JVM that never ran the game.
+// A real JVM game crashing through the headless launcher: explained, exported without secrets, start failures apart.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -97,8 +94,7 @@ TEST(CrashReport, ARealCrashIsExplainedSavedWithoutSecretsAndAStartFailureToldAp
     launcher->Send(R"({"type":"crash:open"})");
     EXPECT_EQ(NextEvent(*launcher, "host:open")["url"], "file://" + (core / "crash-reports").string());
 
-    // A main class compiled for Java 26: warned before the start, then a JVM that never ran the
-    // game. The earlier crash report is older than this launch and is not read again.
+    // A main class for Java 26: warned before the start; the older crash report is not read again.
     fs::last_write_time(report, fs::file_time_type::clock::now() - std::chrono::hours(1));
     std::string newer = gameClass;
     newer[6] = 0;

@@ -1,6 +1,4 @@
-// "game:launch" from end to end: a core with a missing library and a damaged official client jar, a
-// loopback mirror that has them, the machine's JDK, a small game that prints its arguments, and the
-// reference backend that keeps the play time; and the core choice as the page sees it.
+// "game:launch" end to end: files completed from a loopback mirror, the JDK runs a small game, play time uploaded.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -108,8 +106,7 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
         << launcher->Stderr();
 }
 
-// A Fabric-style core: no jar of its own, its loader and a classified library named only by
-// coordinates and fetched from a loopback maven, its game from the parent's (small) jar.
+// A Fabric-style core: no jar of its own, libraries by coordinates from a loopback maven, the parent's jar.
 TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsParent) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
@@ -142,9 +139,7 @@ TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsPare
     EXPECT_EQ(launcher->Wait(), 0);
 }
 
-// A 1.7-style core played signed in: the game parses --userProperties as JSON, its library is cut
-// short by the mirror and whole at the official host, and the authentication agent comes from the
-// mirror's copy of the agent's site, checked by its SHA-256 (a wrong one leaves it out).
+// A 1.7-style core signed in: JSON --userProperties, a library cut by the mirror, the agent checked by SHA-256.
 TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
@@ -212,8 +207,7 @@ TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     EXPECT_EQ(ReadFile(core / "agent-argument.txt"), "127.0.0.1:9");  // the skin site's host and port
     EXPECT_EQ(ReadFile(home.program() / "cache/authlib-injector-9.9.9.jar"), agent);
 
-    // The same day the cached agent is used without asking; once it is gone, a release whose
-    // SHA-256 does not match its jar is left out, and the console says so.
+    // The cached agent serves the same day; once gone, a release with a wrong SHA-256 is left out and said so.
     release(std::string(64, '0'));
     for (const bool cached : {true, false}) {
         fs::remove(core / "agent-argument.txt");

@@ -1,5 +1,4 @@
-// Many requests on one set of transfers, driven by the test thread: what every implementation of
-// HttpTransfers.h promises the download engine.
+// Many requests on one set of transfers: what every HttpTransfers.h implementation promises the download engine.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -47,8 +46,7 @@ class HttpTransfersTest : public ::testing::Test {
                 if (then) then();
             });
     }
-    // Runs until nothing is left; the loop is bounded so that a transfer that never ends fails
-    // the test instead of hanging it.
+    // Bounded, so a transfer that never ends fails the test instead of hanging it.
     void RunAll() {
         for (int round = 0; round < 400 && transfers.Running() > 0; ++round) transfers.Run(50ms);
         EXPECT_EQ(transfers.Running(), 0u);

@@ -1,6 +1,4 @@
-// Downloadable runtimes from end to end: the reference backend's catalogue (filled with its own
-// add-java command), packages served from loopback, the real launcher installing them, and a core
-// that needs Java 21 launched with the runtime it installed.
+// Downloadable runtimes end to end: the reference backend's catalogue, loopback packages, a Java 21 core launched.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -125,8 +123,7 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
               launchLines.end());
     EXPECT_NE(ReadFile(home.program() / "log" / "MC启动诊断.log").find("GAME RAN ON " + std::string(kTestJdk)), std::string::npos);
 
-    // Browsing: a cancelled picker does nothing, a folder without java says so, and the runtime's
-    // bin folder names the same runtime: still listed once, now chosen.
+    // Browsing: a cancelled picker does nothing, a folder without java says so, the bin folder is the same runtime.
     Strings seen;
     for (const std::string& picked : {std::string(), home.root().string(), java.parent_path().string() + "/"}) {
         launcher->Send(R"({"type":"java:browse"})");

@@ -79,8 +79,7 @@ TEST(KeyStoreOpenssl, ToolVerifiesOurSignaturesAndAgreesOnAFixedWindowsBlob) {
     EXPECT_TRUE(Verify(pem, store.SignBase64(body), body));
     EXPECT_FALSE(Verify(KeyStore::PublicKeyPem(SharedKey().ExportFullPrivateBlob()), store.SignBase64(body), body));
 
-    // A blob written by make-rsa-blob.py (not by our code) imports, exports unchanged, gives the
-    // public key openssl prints for it, and signs as that key.
+    // A blob make-rsa-blob.py wrote gives the public key openssl prints for it, and signs as that key.
     const std::filesystem::path data = LUMIVALE_TEST_DATA;
     std::string blob64 = ReadFile(data / "rsa-test-key.blob.b64");
     while (!blob64.empty() && (blob64.back() == '\n' || blob64.back() == '\r')) blob64.pop_back();
@@ -94,8 +93,7 @@ TEST(KeyStoreOpenssl, ToolVerifiesOurSignaturesAndAgreesOnAFixedWindowsBlob) {
     EXPECT_TRUE(Verify(ReadFile(expected), windows.SignBase64("1700000000player"), "1700000000player"));
 }
 
-// A corrupt stored key is emptied and saved, then the legacy file next to the program (wrapped,
-// longer than one 1024-byte read) is taken over and left in place; the next start loads it silently.
+// A corrupt stored key gives way to the legacy file beside the program (kept there); the next start loads silently.
 TEST(KeyStore, EnsureKeyReadyReplacesACorruptStoredKeyWithTheLegacyFile) {
     TempHome home;
     const std::filesystem::path legacy = home.root() / "lumivale_private.key";

@@ -1,5 +1,4 @@
-// The version and loader lists as their hosts publish them (fixtures in loaders/), read into the
-// lists the page shows, and what an installer jar says it will write.
+// Version and loader lists as their hosts publish them, and what an installer jar says it will write.
 #include <gtest/gtest.h>
 
 #include <filesystem>

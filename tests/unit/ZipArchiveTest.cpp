@@ -1,5 +1,4 @@
-// The ZIP reader on archives written here: every layout it must read, damage it must notice,
-// and the limits a caller sets.
+// The ZIP reader on archives written here: layouts it reads, damage it notices, the caller's limits.
 #include <gtest/gtest.h>
 
 #include <filesystem>

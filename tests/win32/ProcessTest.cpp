@@ -1,6 +1,4 @@
-// Processes on Windows, through the java.exe stand-in (FakeJava.cpp): the arguments arrive as
-// they were given, output is captured, priorities and working folders apply, a stop ends the
-// whole tree, a launcher's hand-over to java.exe is followed; Java discovery probes and lists it.
+// Windows processes through the java.exe stand-in (FakeJava.cpp): arguments, output, priority, trees, hand-over.
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -26,6 +26,11 @@ constexpr const char* kGameSource = R"(public class Game {
     }
 })";
 
+// A signed-in player, so the command line carries a token that no log may show.
+void SignedIn(const TempHome& home) {
+    SignedIn(home);
+}
+
 TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbnormalEnd) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
@@ -50,10 +55,7 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     };
     versionJson("--exit 0 --sleep 2500");
     WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    // A signed-in player, so the command line carries a token that the log must not show.
-    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
-                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
-    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+    SignedIn(home);
     backend::BackendServer backend(home.root() / "backend.sqlite");
     ASSERT_TRUE(backend.Start("127.0.0.1", 0));
     Strings env = {"LUMIVALE_LITTLESKIN_BASE=http://127.0.0.1:9", "JAVA_HOME=" + std::string(kTestJdk),
@@ -102,8 +104,7 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     const std::regex upload("上传时长：账号=u-77 本局=([2-9]|[1-9]\\d+)秒 增量=\\d+秒 结果=成功\\(服务端累计=([2-9]|[1-9]\\d+)\\)");
-    EXPECT_TRUE(std::regex_search(launcher->Stderr(), upload))
-        << launcher->Stderr();
+    EXPECT_TRUE(std::regex_search(launcher->Stderr(), upload)) << launcher->Stderr();
 }
 
 // A Fabric-style core: no jar of its own, libraries by coordinates from a loopback maven, the parent's jar.
@@ -196,9 +197,7 @@ TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     release(Sha256OfBytes(agent));
     mirror.Serve("/agent/9.9.9.jar", TestReply::Ok(agent));
     WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
-                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
-    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+    SignedIn(home);
     auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=" + mirror.Url("/"),
                                          "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official.Url("/libraries/")});
 

@@ -28,7 +28,9 @@ constexpr const char* kGameSource = R"(public class Game {
 
 // A signed-in player, so the command line carries a token that no log may show.
 void SignedIn(const TempHome& home) {
-    SignedIn(home);
+    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
+                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
+    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbnormalEnd) {

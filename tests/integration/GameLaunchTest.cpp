@@ -109,39 +109,6 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     EXPECT_TRUE(std::regex_search(launcher->Stderr(), upload)) << launcher->Stderr();
 }
 
-// A Fabric-style core: no jar of its own, libraries by coordinates from a loopback maven, the parent's jar.
-TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsParent) {
-    if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
-    TempHome home;
-    const fs::path build = home.root() / "build", versions = home.program() / ".minecraft" / "versions";
-    ASSERT_TRUE(CompileJava(build, {{"Game", "public class Game {}"},
-                                    {"Loader", R"(public class Loader {
-    public static void main(String[] args) throws Exception {
-        StringBuilder seen = new StringBuilder("LOADER");
-        for (String a : args) seen.append(" [").append(a).append(']');
-        Class.forName("Game");
-        seen.append(" GAME ").append(new String(Loader.class.getResourceAsStream("/extra.txt").readAllBytes()));
-        System.out.println(seen);
-    }
-})"}}));
-    WriteFile(versions / "base" / "base.jar", ZipBytes(build / "base.jar", {{"Game.class", ReadFile(build / "Game.class")}}));
-    WriteFile(versions / "base" / "base.json", R"({"id":"base","mainClass":"Game","minecraftArguments":"--username ${auth_player_name} --uuid ${auth_uuid}"})");
-    TestHttpServer maven;
-    maven.Serve("/maven/net/example/loader/1.0/loader-1.0.jar",
-                TestReply::Ok(ZipBytes(build / "loader.jar", {{"Loader.class", ReadFile(build / "Loader.class")}})));
-    maven.Serve("/maven/net/example/extra/2.0/extra-2.0-tools.jar", TestReply::Ok(ZipBytes(build / "extra.jar", {{"extra.txt", "tools"}})));
-    const nlohmann::json fabric = {{"id", "fabric-like"}, {"inheritsFrom", "base"}, {"mainClass", "Loader"},
-                                   {"libraries", {{{"name", "net.example:loader:1.0"}, {"url", maven.Url("/maven")}},
-                                                  {{"name", "net.example:extra:2.0:tools"}, {"url", maven.Url("/maven/")}}}}};
-    WriteFile(versions / "fabric-like" / "fabric-like.json", fabric.dump());
-    WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=http://127.0.0.1:9/"});
-    // Signed out: the empty name and uuid stay arguments of their own.
-    EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, versions / "fabric-like"), "LOADER [--username] [] [--uuid] [] GAME tools\n");
-    launcher->CloseInput();
-    EXPECT_EQ(launcher->Wait(), 0);
-}
-
 // A 1.7-style core signed in: JSON --userProperties, a library cut by the mirror, the agent checked by SHA-256.
 TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";

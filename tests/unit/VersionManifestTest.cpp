@@ -17,20 +17,6 @@ json Library(const std::string& name, const std::string& path) {
     return {{"name", name}, {"downloads", {{"artifact", {{"path", path}}}}}};
 }
 
-TEST_F(VersionManifestTest, ForgeMergeAppendsLibrariesAndArgumentsAndKeepsTheParentsRest) {
-    const json child = Fixture("1.20.1-forge-47.2.0");
-    EXPECT_EQ(resolveVersionManifest(child, rootText()), child);  // no parent on disk yet
-    installFixture("1.20.1");
-    json expected = Fixture("1.20.1");
-    expected["mainClass"] = child["mainClass"];
-    for (const auto& library : child["libraries"]) expected["libraries"].push_back(library);
-    for (const char* key : {"game", "jvm"}) {
-        for (const auto& element : child["arguments"][key]) expected["arguments"][key].push_back(element);
-    }
-    EXPECT_EQ(resolveVersionManifest(child, rootText()), expected);
-
-}
-
 TEST(VersionManifestRules, RulesAndArgumentListsFollowTheRunningSystem) {
     const std::vector<std::pair<const char*, bool>> cases = {
         {R"([{"action":"allow"}])", true}, {R"([{"action":"allow","os":{"name":"linux"}}])", true},

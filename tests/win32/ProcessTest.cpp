@@ -89,9 +89,7 @@ TEST_F(Win32Process, ArgumentsArriveExactlyAndTheExitCodeAndOutputComeBack) {
 
 TEST_F(Win32Process, AProgramThatKeepsItsOutputOpenIsStoppedWithItsChildren) {
     test::SetEnv("FAKE_JAVA_MODE", "spawn");
-    const auto started = std::chrono::steady_clock::now();
     const CapturedRun run = RunCaptured({kJava}, {1500ms, 1s});
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.ended);
     EXPECT_EQ(run.exitCode, -1);

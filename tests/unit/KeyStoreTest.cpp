@@ -56,7 +56,7 @@ TEST(RsaBlob, MalformedBlobsAreRejected) {
     }
 }
 
-TEST(KeyStoreOpenssl, ToolVerifiesOurSignaturesAndAgreesOnAFixedWindowsBlob) {
+TEST(KeyStoreOpenssl, ToolAcceptsOurPemAndVerifiesOurSignatures) {
     if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl tool";
     TempHome home;
     const auto Verify = [&](const std::string& pem, const std::string& signature64, const std::string& data) {

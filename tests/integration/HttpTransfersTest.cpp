@@ -95,8 +95,7 @@ TEST_F(HttpTransfersTest, StoppedRefusedAndAbortedTransfersEachEndTheirOwnWay) {
     transfers.Run(50ms);
     transfers.Stop(id);
 
-    // Refused before anything is sent (another scheme, a header that could smuggle others along): it still ends
-    // through its done handler, in Run.
+    // Refused before sending (another scheme, a header that could smuggle others): still ends through its done handler.
     std::map<std::string, Seen> refused;
     for (const auto& [url, header] : std::vector<std::pair<std::string, HttpHeader>>{
              {"ftp://127.0.0.1/a", {"X-A", "1"}}, {server.Url("/a"), {"X-A", "1\r\nX-B: 2"}}, {server.Url("/a"), {"X-A", "a\nb"}},
@@ -109,8 +108,7 @@ TEST_F(HttpTransfersTest, StoppedRefusedAndAbortedTransfersEachEndTheirOwnWay) {
         EXPECT_EQ(seen.dones, 0) << header.name;
     }
 
-    // A redirect comes back as it is, blanks and empty values in headers go as they are; a head handler that says
-    // no aborts its own transfer.
+    // A redirect comes back as it is, header blanks and empty values go as they are; a head handler's no aborts.
     Seen moved;
     HttpRequest movedRequest;
     movedRequest.url = server.Url("/moved");

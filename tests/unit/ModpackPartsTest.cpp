@@ -156,8 +156,7 @@ TEST(ModpackFolders, AnInstallerThatHangsIsStoppedWithItsChildren) {
         fs::remove(pidFile);
         InstallerLimits limits;
         limits.timeLimit = std::chrono::milliseconds(cancel ? 60000 : 2000);
-        // The cancel comes once the installer has started its child and said so (on a busy machine
-        // that can take a while).
+        // The cancel comes once the installer has started its child and said so (slow on a busy machine).
         if (cancel) limits.cancelled = [&] { return fs::exists(log) && ReadFile(log) == "installing\n"; };
         EXPECT_FALSE(RunForgeInstaller(java.string(), "installer.jar", home.root().string(), log, error, limits));
         EXPECT_EQ(error, cancel ? "Forge 安装已取消" : "Forge 安装程序超过 1 分钟仍未结束，已停止（详见日志 " + log + "）");

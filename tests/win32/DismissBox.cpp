@@ -1,7 +1,5 @@
-// dismiss-box.exe COUNT OUT
-// Stands in for the person in front of the screen: waits for COUNT message boxes in turn (of any
-// program of this Wine prefix), writes each box's caption and text to OUT as one UTF-8 line
-// "caption|text", and presses its OK button. Exits 1 when a box does not come within a minute.
+// dismiss-box.exe COUNT OUT: plays the person who reads and closes COUNT message boxes, each written to OUT as a
+// "caption|text" line; exits 1 when a box does not come within a minute.
 #include <windows.h>
 
 #include <cstdio>

@@ -1,5 +1,4 @@
-// Completing a core's files from a loopback server: what the launch and modpack runs do not show
-// (which libraries and official jar, names that leave the folder, stops, failures).
+// Completing a core's files from a loopback server: libraries, the official jar, escaping names, stops, failures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -83,9 +82,7 @@ json PlainLibraries(TestHttpServer& server, int count, std::vector<int> missing 
 
 TEST(LibraryCompletion, BothFlowsFetchWhatIsMissingForThisSystemAndNothingOutsideTheFolder) {
     TestHttpServer server;
-    // Ten plain libraries, one in place, one with natives for this system (and a plain artifact),
-    // one named only by coordinates, and two never fetched: rules that cannot be read, a path
-    // leaving the folder.
+    // Plain, present, natives, coordinates-only; never fetched: unreadable rules, a path leaving the folder.
     json libraries = PlainLibraries(server, 10);
     const std::string classifier = platform_constants::kNativesClassifier;
     json natives = Library("x:native:1", "x/native.jar", server.Url("/libs/plain-native"));
@@ -209,9 +206,7 @@ TEST(OfficialClientJar, OnlyTheJarOfTheCoresGameVersionIsCheckedRepairedAndKeptA
     EXPECT_TRUE(progress.Take().empty());
     EXPECT_TRUE(server.Requests().empty());
 
-    // "_forge" in any letter case ends the game version; a wrong jar replaces an older backup, an
-    // empty or missing one is simply fetched, a right one only hashed.
-    // An imported pack's core names its game version as "clientVersion".
+    // "_forge" (any case) or "clientVersion" names the game; a wrong jar becomes the backup, a right one is hashed.
     struct Case {
         const char* id;
         const char* version;

@@ -1,6 +1,4 @@
-// "game:launch" from end to end: a core with a missing library and a damaged official client jar, a
-// loopback mirror that has them, the machine's JDK, a small game that prints its arguments, and the
-// reference backend that keeps the play time; and the core choice as the page sees it.
+// "game:launch" end to end: files completed from a loopback mirror, the JDK runs a small game, play time uploaded.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -28,6 +26,13 @@ constexpr const char* kGameSource = R"(public class Game {
     }
 })";
 
+// A signed-in player, so the command line carries a token that no log may show.
+void SignedIn(const TempHome& home) {
+    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
+                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
+    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbnormalEnd) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
@@ -52,10 +57,7 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     };
     versionJson("--exit 0 --sleep 2500");
     WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    // A signed-in player, so the command line carries a token that the log must not show.
-    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
-                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
-    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+    SignedIn(home);
     backend::BackendServer backend(home.root() / "backend.sqlite");
     ASSERT_TRUE(backend.Start("127.0.0.1", 0));
     Strings env = {"LUMIVALE_LITTLESKIN_BASE=http://127.0.0.1:9", "JAVA_HOME=" + std::string(kTestJdk),
@@ -104,47 +106,10 @@ TEST(GameLaunch, LaunchCompletesFilesRunsTheGameUploadsItsLengthAndReportsAnAbno
     launcher->CloseInput();
     EXPECT_EQ(launcher->Wait(), 0);
     const std::regex upload("上传时长：账号=u-77 本局=([2-9]|[1-9]\\d+)秒 增量=\\d+秒 结果=成功\\(服务端累计=([2-9]|[1-9]\\d+)\\)");
-    EXPECT_TRUE(std::regex_search(launcher->Stderr(), upload))
-        << launcher->Stderr();
+    EXPECT_TRUE(std::regex_search(launcher->Stderr(), upload)) << launcher->Stderr();
 }
 
-// A Fabric-style core: no jar of its own, its loader and a classified library named only by
-// coordinates and fetched from a loopback maven, its game from the parent's (small) jar.
-TEST(GameLaunch, AFabricStyleCoreTakesItsLibrariesFromAMavenAndItsJarFromItsParent) {
-    if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
-    TempHome home;
-    const fs::path build = home.root() / "build", versions = home.program() / ".minecraft" / "versions";
-    ASSERT_TRUE(CompileJava(build, {{"Game", "public class Game {}"},
-                                    {"Loader", R"(public class Loader {
-    public static void main(String[] args) throws Exception {
-        StringBuilder seen = new StringBuilder("LOADER");
-        for (String a : args) seen.append(" [").append(a).append(']');
-        Class.forName("Game");
-        seen.append(" GAME ").append(new String(Loader.class.getResourceAsStream("/extra.txt").readAllBytes()));
-        System.out.println(seen);
-    }
-})"}}));
-    WriteFile(versions / "base" / "base.jar", ZipBytes(build / "base.jar", {{"Game.class", ReadFile(build / "Game.class")}}));
-    WriteFile(versions / "base" / "base.json", R"({"id":"base","mainClass":"Game","minecraftArguments":"--username ${auth_player_name} --uuid ${auth_uuid}"})");
-    TestHttpServer maven;
-    maven.Serve("/maven/net/example/loader/1.0/loader-1.0.jar",
-                TestReply::Ok(ZipBytes(build / "loader.jar", {{"Loader.class", ReadFile(build / "Loader.class")}})));
-    maven.Serve("/maven/net/example/extra/2.0/extra-2.0-tools.jar", TestReply::Ok(ZipBytes(build / "extra.jar", {{"extra.txt", "tools"}})));
-    const nlohmann::json fabric = {{"id", "fabric-like"}, {"inheritsFrom", "base"}, {"mainClass", "Loader"},
-                                   {"libraries", {{{"name", "net.example:loader:1.0"}, {"url", maven.Url("/maven")}},
-                                                  {{"name", "net.example:extra:2.0:tools"}, {"url", maven.Url("/maven/")}}}}};
-    WriteFile(versions / "fabric-like" / "fabric-like.json", fabric.dump());
-    WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=http://127.0.0.1:9/"});
-    // Signed out: the empty name and uuid stay arguments of their own.
-    EXPECT_EQ(LaunchAndReadGameOutput(*launcher, home, versions / "fabric-like"), "LOADER [--username] [] [--uuid] [] GAME tools\n");
-    launcher->CloseInput();
-    EXPECT_EQ(launcher->Wait(), 0);
-}
-
-// A 1.7-style core played signed in: the game parses --userProperties as JSON, its library is cut
-// short by the mirror and whole at the official host, and the authentication agent comes from the
-// mirror's copy of the agent's site, checked by its SHA-256 (a wrong one leaves it out).
+// A 1.7-style core signed in: JSON --userProperties, a library cut by the mirror, the agent checked by SHA-256.
 TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     if (!HasTestJdk()) GTEST_SKIP() << "no JDK 17 here";
     TempHome home;
@@ -201,9 +166,7 @@ TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     release(Sha256OfBytes(agent));
     mirror.Serve("/agent/9.9.9.jar", TestReply::Ok(agent));
     WriteFile(home.config(), "[launcher]\nselected_java=auto\nmemory_mb=256\ngc_preset=g1_std\n");
-    WriteFile(home.store(), R"({"cloud":{"private_key":""},"littleskin":{"access_token":"secret-token-123","client_token":"c",)"
-                            R"("current_role":"Steve","current_role_id":"0123abcd","account_id":"u-77"}})");
-    fs::permissions(home.store(), fs::perms::owner_read | fs::perms::owner_write);
+    SignedIn(home);
     auto launcher = StartHeadless(home, {"JAVA_HOME=" + std::string(kTestJdk), "LUMIVALE_MIRROR_BASE=" + mirror.Url("/"),
                                          "LUMIVALE_OFFICIAL_LIBRARIES_BASE=" + official.Url("/libraries/")});
 
@@ -212,8 +175,7 @@ TEST(GameLaunch, ALegacyCoreGetsJsonPropertiesAWholeLibraryAndTheCheckedAgent) {
     EXPECT_EQ(ReadFile(core / "agent-argument.txt"), "127.0.0.1:9");  // the skin site's host and port
     EXPECT_EQ(ReadFile(home.program() / "cache/authlib-injector-9.9.9.jar"), agent);
 
-    // The same day the cached agent is used without asking; once it is gone, a release whose
-    // SHA-256 does not match its jar is left out, and the console says so.
+    // The cached agent serves the same day; once gone, a release with a wrong SHA-256 is left out and said so.
     release(std::string(64, '0'));
     for (const bool cached : {true, false}) {
         fs::remove(core / "agent-argument.txt");

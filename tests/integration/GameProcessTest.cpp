@@ -1,5 +1,4 @@
-// The game process runner against a real JVM: a small game compiled here writes its pid, can start
-// children and waits for a file when asked. Events go through a real UI loop to a recording page.
+// The game process runner against a real JVM game compiled here; events go through a real UI loop.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -1,7 +1,4 @@
-// Settings through the headless launcher's line protocol, in a program folder with a Chinese
-// name: stored in config.ini, reported back, kept for the next start. The input's bytes are
-// taken as they are (a 0x1A byte ends nothing; the Windows build reads its standard input in
-// binary) and every output line is plain "\n"-ended JSON.
+// Settings through the line protocol in a Chinese-named folder; input bytes taken as they are (0x1A ends nothing).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

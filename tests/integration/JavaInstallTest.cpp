@@ -1,6 +1,4 @@
-// Downloadable runtimes from end to end: the reference backend's catalogue (filled with its own
-// add-java command), packages served from loopback, the real launcher installing them, and a core
-// that needs Java 21 launched with the runtime it installed.
+// Downloadable runtimes end to end: the reference backend's catalogue, loopback packages, a Java 21 core launched.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -42,14 +40,13 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     TestHttpServer packages;
     packages.Serve("/jdk21", tarGz(TarEntry::File("lib/modules", RandomBytes(2u << 20))));
     packages.Serve("/corrupt", TestReply::Ok(RandomBytes(50000, 2)));
-    packages.Serve("/escape", tarGz(TarEntry::File("../../escaped.txt", "out")));
     TestReply cut = TestReply::Ok(RandomBytes(200000, 3)), slow = TestReply::Ok("x");
     cut.cutAfter = 1000;
     slow.delay = std::chrono::seconds(2);  // still downloading when the next installation is asked for
     packages.Serve("/cut", cut);
     packages.Serve("/slow", slow);
     const std::vector<std::pair<std::string, std::string>> catalogue = {{"Java 21 x64", "/jdk21"}, {"corrupt", "/corrupt"},
-        {"escaping", "/escape"}, {"cut-off", "/cut"}, {"no-address", ""}, {"slow", "/slow"}};
+        {"cut-off", "/cut"}, {"no-address", ""}, {"slow", "/slow"}};
     const std::string tool = (fs::path(LUMIVALE_EXE).parent_path() / "lumivale-backend").string();
     for (const auto& [name, path] : catalogue) {  // the operator fills the catalogue with the backend's own command
         Subprocess add(tool, {"--db", (home.root() / "db").string(), "add-java", name, path.empty() ? "" : packages.Url(path)});
@@ -76,11 +73,11 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
     EXPECT_TRUE(NextOfType(*launcher, "java:list").starts_with(R"({"type":"java:list","items":[{"name":"Java 21 x64",)"
                                                               R"("sha256":"","size":0,"url":")" + packages.Url("/jdk21") + "\"},"));
 
-    // Failures: each its own text; a package that cannot be installed stays, nothing lands outside.
+    // Failures: each its own text; a package that cannot be installed stays (hostile ones: the unit tests).
     const std::string unpackable = "安装失败（无法解压安装包），日志：" + log;
     const std::vector<std::tuple<std::string, std::string, bool>> failures = {  // name, text, package kept
         {"unknown", "获取下载地址失败", false}, {"no-address", "下载地址为空", false}, {"cut-off", "下载失败（网络或磁盘问题）", false},
-        {"corrupt", unpackable, true}, {"escaping", unpackable, true}};
+        {"corrupt", unpackable, true}};
     for (const auto& [name, text, kept] : failures) {
         launcher->Send(R"({"type":"java:install","name":")" + name + R"("})");
         const Strings events = Progress(*launcher);
@@ -88,8 +85,6 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
         EXPECT_EQ(events.back(), Event(name, "error", 0, text)) << ::testing::PrintToString(events);
         EXPECT_EQ(fs::exists(downloads / (name + ".tar.gz")), kept) << name;
     }
-    EXPECT_NE(ReadFile(log).find("../../escaped.txt"), std::string::npos) << ReadFile(log);
-    EXPECT_FALSE(fs::exists(home.program() / "escaped.txt") || fs::exists(home.root() / "escaped.txt"));
     EXPECT_TRUE(fs::is_empty(home.program() / "runtime"));
     // A second installation while one runs is refused at once, under its own name.
     launcher->Send(R"({"type":"java:install","name":"slow"})");
@@ -125,8 +120,7 @@ TEST(JavaInstall, EachPackageEndsWithItsOwnPhaseAndTheGoodOneIsListedChosenAndRu
               launchLines.end());
     EXPECT_NE(ReadFile(home.program() / "log" / "MC启动诊断.log").find("GAME RAN ON " + std::string(kTestJdk)), std::string::npos);
 
-    // Browsing: a cancelled picker does nothing, a folder without java says so, and the runtime's
-    // bin folder names the same runtime: still listed once, now chosen.
+    // Browsing: a cancelled picker does nothing, a folder without java says so, the bin folder is the same runtime.
     Strings seen;
     for (const std::string& picked : {std::string(), home.root().string(), java.parent_path().string() + "/"}) {
         launcher->Send(R"({"type":"java:browse"})");

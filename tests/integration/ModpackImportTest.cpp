@@ -1,7 +1,4 @@
-// "modpack:import" from end to end through the headless launcher: a pack zip built here, a
-// loopback mirror with the vanilla JSON, libraries, assets, the client jar and a Forge installer
-// (a small Java program compiled here that behaves like the real one), a loopback CurseForge API
-// with its file host, and the reference backend with the store's mods and the CurseForge key.
+// "modpack:import" end to end: loopback mirror, a compiled Forge installer, CurseForge API and the reference backend.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,8 +30,7 @@ constexpr const char* kPack = "Test Pack";
 constexpr const char* kForgeLibrary = "libraries/net/minecraftforge/forge/1.20.1-47.2.0/forge-1.20.1-47.2.0-universal.jar";
 constexpr const char* kInstallerPath = "/maven/net/minecraftforge/forge/1.20.1-47.2.0/forge-1.20.1-47.2.0-installer.jar";
 
-// Like the Forge installer's client install: needs launcher_profiles.json and the vanilla version
-// JSON, writes versions/<id>/<id>.json and .jar and a library; in "fail" mode a long log, exit 1.
+// Like Forge's client install: needs launcher_profiles.json and the vanilla JSON; "fail" mode logs long, exits 1.
 constexpr const char* kInstallerSource = R"(import java.io.*;
 import java.nio.file.*;
 public class Installer {
@@ -163,8 +159,7 @@ class ModpackImportTest : public ::testing::Test {
                                               {"library.jar", ZipBytes(build_ / "library.jar", {{"forge.txt", "forge"}})}})));
     }
 
-    // The reference backend with two store mods and the CurseForge key, and the CurseForge API
-    // stand-in, which answers only with that key.
+    // The reference backend (two store mods, the CurseForge key) and a CurseForge API that wants that key.
     void StartCloud() {
         backend_ = std::make_unique<backend::BackendServer>(home_.root() / "backend.sqlite");
         backend_->Store().AddMod({"3003", "3004", "pack.zip", "resourcepack", curseForge_.Url("/cdn/pack.zip")});
@@ -430,8 +425,7 @@ TEST_F(ModpackImportTest, FailuresSayWhyAndLeaveThePlayersCoreAlone) {
     EXPECT_EQ(launcher->Stderr().find("installer line 0 "), std::string::npos);  // only the tail
 }
 
-// Modrinth packs install the loader they name: Fabric (and Quilt) folded into the pack's core
-// from their profile, NeoForge through its installer.
+// Modrinth packs get their loader: Fabric folded in from its profile, NeoForge through its installer.
 TEST_F(ModpackImportTest, ModrinthPacksGetTheirFabricOrNeoForgeLoader) {
     const auto pack = [&](const std::string& name, const json& dependencies) {
         const fs::path zip = home_.root() / "packs" / (name + ".mrpack");

@@ -1,6 +1,4 @@
-// The play-time service with short waits against a stand-in backend that fails on demand, and against the
-// reference backend where nothing played may be lost: long games, a clock that is off, one install running twice,
-// and a backend that was down when the game ended.
+// The play-time service against a failing stand-in and the reference backend: long games, clock skew, two runs.
 #include <gtest/gtest.h>
 
 #include <chrono>

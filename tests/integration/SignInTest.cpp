@@ -1,5 +1,4 @@
-// The LittleSkin account in the headless launcher against a loopback site: the requests it sends, sign-ins,
-// role switch, the stored sign-in renewed at start, sign-out, OAuth refusals; and the site's certificate check.
+// The LittleSkin account in the headless launcher against a loopback site, and the site's certificate check.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -35,8 +34,7 @@ std::string Event(const std::string& type, const std::string& name, const std::s
            profile + "}";
 }
 
-// The site's answer to a sign-in, chosen by the user name sent. The full one lists a role without an id and
-// nests objects in the user before its id.
+// The site's answer, chosen by the user name sent ("full": a role without an id, nested objects before the id).
 TestReply AuthenticateAnswer(const TestRequest& request) {
     const auto user = [&](const std::string& name) { return request.body.find('"' + name + '"') != request.body.npos; };
     if (user("full")) {

@@ -1,7 +1,4 @@
-// "version:list", "version:loaders", "version:install" and "version:cancel" from end to end through
-// the headless launcher: a loopback mirror with the version manifest, version JSONs, client jars,
-// libraries, natives and assets; loopback Fabric, Quilt and NeoForge hosts; a Forge installer that
-// is a small Java program compiled here; and each installed core started with the machine's JDK.
+// The version commands end to end: loopback mirror and loader hosts, a compiled Forge installer, each core started.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -80,9 +77,7 @@ protected:
         return library;
     }
 
-    // Game version `id` on the mirror, named in its manifest with the SHA-1 of its JSON: `client`
-    // as its jar, a library, natives and `assets` (name -> bytes); `corrupt` is served with one
-    // byte changed.
+    // Version `id` on the mirror: `client` as its jar, a library, natives and `assets`; `corrupt` served damaged.
     void Publish(const std::string& id, const std::string& client, const std::map<std::string, std::string>& assets,
                  const std::string& corrupt = {}) {
         json objects = json::object();
@@ -114,8 +109,7 @@ protected:
         mirror_.Serve("/mc/game/version_manifest_v2.json", TestReply::Ok(manifest_.dump()));
     }
 
-    // A loader's profile as Fabric and Quilt publish it: the loader named by coordinates and a
-    // Maven base, with its checksums beside it when `withSha1`.
+    // A Fabric/Quilt profile: the loader by coordinates and a Maven base, with checksums when `withSha1`.
     json Profile(const std::string& kind, bool withSha1) const {
         json library = {{"name", "net.example:loader:1.0"}, {"url", loaders_.Url("/maven/")}};
         if (withSha1) library.update({{"sha1", Sha1OfBytes(loaderJar_)}, {"size", loaderJar_.size()}});
@@ -163,8 +157,7 @@ TEST_F(VersionInstallTest, ListsLoadersAndInstallsVanillaFabricQuiltAndForgeThat
               json::parse(R"({"type":"version:list","latest":{"release":"1.20.1","snapshot":"1.20.1"},)"
                           R"("items":[{"id":"1.20.1","type":"release","releaseTime":"2023-06-12T13:25:51+00:00","installed":false}]})"));
 
-    // Loader lists: Fabric and Forge from the mirror, Quilt from its host, NeoForge's 1.20.1 builds
-    // from its Maven once the mirror has none.
+    // Fabric and Forge lists from the mirror, Quilt from its host, NeoForge from its Maven when the mirror has none.
     mirror_.Serve("/fabric-meta/v2/versions/loader/1.20.1", TestReply::Ok(R"([{"loader":{"version":"0.16.0"}},{"loader":{"version":"0.15.11"}}])"));
     loaders_.Serve("/quilt/v3/versions/loader/1.20.1", TestReply::Ok(R"([{"loader":{"version":"0.26.0"}}])"));
     mirror_.Serve("/forge/minecraft/1.20.1", TestReply::Ok(R"([{"version":"47.1.0","branch":null},{"version":"47.2.0","branch":null}])"));
@@ -175,8 +168,7 @@ TEST_F(VersionInstallTest, ListsLoadersAndInstallsVanillaFabricQuiltAndForgeThat
     EXPECT_EQ(json::parse(NextOfType(*launcher, "version:loaders")),
               json::parse(R"({"type":"version:loaders","id":"1.20.1","fabric":["0.16.0","0.15.11"],"quilt":["0.26.0"],)"
                           R"("forge":["47.2.0","47.1.0"],"neoforge":["1.20.1-47.1.106","47.1.82"]})"));
-    // Another game: Fabric and Forge from their own hosts, NeoForge from the mirror; Quilt fails and
-    // its list alone is empty.
+    // Another game: Fabric and Forge from their hosts, NeoForge from the mirror; a failing Quilt list alone is empty.
     loaders_.Serve("/fabric/v2/versions/loader/1.20.2", TestReply::Ok(Loaders("fabric-v2-versions-loader-1.14.json")));
     loaders_.Serve("/quilt/v3/versions/loader/1.20.2", TestReply::Status(500));
     official_.Serve("/maven/net/minecraftforge/forge/maven-metadata.xml", TestReply::Ok(Loaders("forge-maven-metadata.xml")));
@@ -191,8 +183,7 @@ TEST_F(VersionInstallTest, ListsLoadersAndInstallsVanillaFabricQuiltAndForgeThat
     Install(*launcher, "1.20.1", "fabric", "0.16.0", "Fabric 1.20.1");
     Events events = Until(*launcher, {"version:done", "version:error"});
     ASSERT_EQ(events.Last(), json::parse(R"({"type":"version:done","name":"Fabric 1.20.1"})")) << events.Last();
-    // The first step not finished is the phase: "libraries" only shows while the client jar is done
-    // and a library is not, which a loopback mirror may never show.
+    // The phase is the first unfinished step ("libraries" may never show against a loopback mirror).
     std::set<std::string> phases = events.Phases();
     phases.erase("libraries");
     EXPECT_EQ(phases, (std::set<std::string>{"json", "client", "assets", "loader"}));
@@ -296,9 +287,10 @@ TEST_F(VersionInstallTest, AFailedOrCancelledInstallLeavesNothingAndAnExistingFo
     while (events.Last()["phase"] != "client") events = Until(*launcher, {"version:progress"});
     Install(*launcher, "1.20.3", "", "", "Second");
     EXPECT_EQ(NextOfType(*launcher, "version:error"), R"({"type":"version:error","name":"Second","reason":"已有版本正在安装"})");
+    // The jar stays held until the cancel is answered: the cancel ends the transfer in flight.
     launcher->Send(R"({"type":"version:cancel"})");
-    gate.set_value();
     EXPECT_EQ(NextOfType(*launcher, "version:error"), R"({"type":"version:error","name":"Cancelled","reason":"已取消安装"})");
+    gate.set_value();
     EXPECT_FALSE(fs::exists(root() / "versions/Cancelled"));
     EXPECT_FALSE(fs::exists(root() / "versions/Second"));
     launcher->CloseInput();

@@ -1,5 +1,4 @@
-// The crash analyser on real crash-log excerpts and clean start-up logs, a 200 MB log read within
-// its caps, the rules file's checks, the templates, and which logs of a game folder count.
+// The crash analyser on real log excerpts, a 200 MB log within its caps, the rules file, templates, which logs count.
 #include <gtest/gtest.h>
 
 #include <filesystem>

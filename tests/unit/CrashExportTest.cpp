@@ -1,5 +1,4 @@
-// The diagnostic zip: our zip writer read back by the zip reader, secrets masked in every entry
-// (also where a log is cut), big logs cut at line ends, logs that are gone skipped.
+// The diagnostic zip: read back, secrets masked everywhere (cuts too), big logs cut at line ends, gone logs skipped.
 #include <gtest/gtest.h>
 
 #include <filesystem>

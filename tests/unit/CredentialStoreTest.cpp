@@ -1,5 +1,4 @@
-// orlu.json: its exact layout, its permissions, what loads and what does not, and the write
-// through a temporary file.
+// orlu.json: exact layout, permissions, what loads, and the write through a temporary file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -118,8 +117,7 @@ TEST(CredentialStore, FailedSaveLeavesTheOldFile) {
     WriteFile(temp / "blocker", "x");
     EXPECT_FALSE(SaveCredentials(other));
     EXPECT_EQ(ReadFile(home.store()), before);
-    // The store path itself is a non-empty folder: the move fails, nothing is written there and
-    // no temporary file is left behind.
+    // The store path is a non-empty folder: the move fails, nothing is written, no temporary file stays.
     std::filesystem::remove_all(temp);
     std::filesystem::remove(home.store());
     WriteFile(home.store() / "blocker", "x");

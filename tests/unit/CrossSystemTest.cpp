@@ -1,6 +1,4 @@
-// What the Linux and the Windows build must do byte for byte alike: the Windows command line
-// (checked against the parser's rules here, and through a real java.exe stand-in under Wine), and
-// the fixture key's public DER and signatures (OpenSSL here, CNG under Wine).
+// What Linux and Windows builds do byte for byte alike: the Windows command line, the fixture key's DER and signatures.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,5 +1,4 @@
-// The Java installation: catalogue cut and names from the network, and the Linux installer on real
-// archives, hostile ones included.
+// The Java catalogue and names from the network, and the Linux installer on real and hostile archives.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -14,7 +13,6 @@
 #include "VersionManifest.h"
 #include "ZipWriter.h"
 #include "ScriptText.h"
-#include "SystemReports.h"
 
 namespace lumivale {
 namespace {
@@ -70,9 +68,8 @@ TEST(ReadIntField, ReadsTheLongestDecimalPrefixAndZeroForAnythingElse) {
     for (const auto& c : cases) EXPECT_EQ(ReadIntField(c.json, "v"), c.expected) << c.json;
 }
 
-// Every event goes through the JSON escaper, and a boot error through the script one. Whatever
-// the bytes, the escaped text is a valid JSON string: controls escaped, broken UTF-8 replaced.
-TEST(Escaping, AwkwardBytesAndWhatReadsBack) {
+// Events go through the JSON escaper, a boot error through the script one (validity and reading back: the fuzz targets).
+TEST(Escaping, AwkwardBytesGetTheirExactEscapes) {
     const std::string controls("\x01\x1f\0\x08\x0c", 5);
     const std::string& fffd = kBad;
     const struct {
@@ -92,35 +89,10 @@ TEST(Escaping, AwkwardBytesAndWhatReadsBack) {
         EXPECT_EQ(EscapeJsonBasic(c.in), c.json) << c.in;
         EXPECT_EQ(EscapeJsonText(c.in), c.json) << c.in;
         EXPECT_EQ(EscapeForScriptString(c.in), c.script) << c.in;
-        const std::string event = "{\"v\":\"" + c.json + "\"}";
-        EXPECT_TRUE(nlohmann::json::accept(event)) << event;
-        if (c.json.find(kBad) == std::string::npos) {
-            EXPECT_EQ(ReadTextField(event, "v"), c.in);
-        }
-    }
-    // The same for many random byte strings, weighted towards the awkward ones.
-    std::mt19937 random(12);
-    const std::string alphabet("\0\x01\x1f\"\\/a\x7f\x80\xbf\xc0\xc2\xe0\xed\xef\xf0\xf4\xf5\xff", 19);
-    for (int round = 0; round < 20000; ++round) {
-        std::string bytes(random() % 12, ' ');
-        for (char& b : bytes) b = alphabet[random() % alphabet.size()];
-        ASSERT_TRUE(nlohmann::json::accept("\"" + EscapeJsonText(bytes) + "\""));
     }
 }
 
-// One odd folder or Java name must not hide the whole list from the page.
-TEST(Escaping, ListEventsStayValidJsonWhateverTheNames) {
-    const std::string odd[] = {"1.20\n1", std::string("a\0b", 3), "\x01", "caf\xE9", "\xF0\x9F", "x\"]}"};
-    for (const std::string& name : odd) {
-        const std::string cores = CoreListEvent({{name, "/games/versions/" + name, "", name}});
-        const std::string java = JavaListEvent({{"openjdk " + name, "/opt/" + name + "/bin/java", true}});
-        EXPECT_TRUE(nlohmann::json::accept(cores)) << cores;
-        EXPECT_TRUE(nlohmann::json::accept(java)) << java;
-    }
-}
-
-// A document nested far deeper than any real one is refused where it is read, not copied into a
-// stack overflow later: a version JSON, a modpack manifest, any answer.
+// Nesting deeper than any real document is refused where it is read, before it can overflow the stack.
 TEST(JsonDocuments, NestingDeeperThanAnyRealDocumentIsRefused) {
     const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     EXPECT_FALSE(ParseJsonDocument(nested(kMaxJsonDepth)).is_discarded());

@@ -1,5 +1,4 @@
-// Checks before a launch: the warnings, the word size of a Java executable, and the Java a core
-// needs from its version JSON or its main class file.
+// Checks before a launch: warnings, a Java executable's word size, the Java a core needs.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,5 +1,4 @@
-// The Java command of a launch, built from the real version JSON with real natives jars, and the
-// natives extraction itself.
+// The Java command of a launch from real version JSONs and natives jars, and the natives extraction.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -164,8 +163,7 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
         {request.javaPath}, agent, kFixedOptions,  // the player's -Xmx replaces both memory flags
         {"-Djna.tmpdir=" + n, "-Dorg.lwjgl.system.SharedLibraryExtractPath=" + n, "-Dio.netty.native.workdir=" + n,
          "-XX:+UnlockExperimentalVMOptions", "-XX:+UseZGC", "-XX:+AlwaysPreTouch", "-Xmx2048M"},
-        // The parent's JVM arguments that apply here (java.library.path among them), then Forge's;
-        // core jar + one library is below five entries: every jar below libraries/ is the class path.
+        // The parent's JVM arguments here, then Forge's; below five entries every library jar is the class path.
         kParentOnThisSystem,
         {"-Djava.library.path=" + n, "-Djna.tmpdir=" + n, "-Dorg.lwjgl.system.SharedLibraryExtractPath=" + n,
          "-Dio.netty.native.workdir=" + n, "-Dminecraft.launcher.brand=LumivaleLauncher", "-Dminecraft.launcher.version=1.0",
@@ -182,12 +180,10 @@ TEST_F(LaunchCommandTest, Forge1201OverItsParentWithQuickJoinAgentAndOwnHeap) {
     EXPECT_FALSE(fs::exists(fs::path(n) / "META-INF"));
 }
 
-// Every era in one shared game folder, as the catalogue lists it: the main class, the class path,
-// this version's natives only, and the arguments the game parses.
+// Every era in one shared game folder: main class, class path, this version's natives only, the arguments.
 TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
 #if defined(_WIN32)
-    // Each era's natives and library counts below are what the real JSONs give Linux; the Windows
-    // rules are checked by VersionManifestRules and the 1.12.2 and 1.20.1 commands above.
+    // The counts are Linux's; Windows rules are checked by VersionManifestRules and the commands above.
     GTEST_SKIP() << "the expectations are Linux's";
 #endif
     using Pairs = std::vector<std::pair<std::string, std::string>>;  // an argument and the next one
@@ -232,9 +228,7 @@ TEST_F(LaunchCommandTest, RealVersionsOfEveryEraStartFromOneSharedGameFolder) {
          "1.18.2", 0, 11, {"net/fabricmc/access-widener/2.1.0/access-widener-2.1.0.jar", "net/fabricmc/fabric-loader/0.14.0/fabric-loader-0.14.0.jar"},
          {}, {{"--username", "Steve"}}}};
 
-    // The versions, each jar-less core's parent (1.18.2 stands in for the game Fabric was put on)
-    // and every file their libraries name: natives jars as zips holding one library named after
-    // them, the rest empty.
+    // Versions, jar-less cores' parents and their libraries' files (natives jars as zips of one library).
     installVersion("1.18.2", {{"id", "1.18.2"}, {"mainClass", main}, {"minecraftArguments", "--username ${auth_player_name}"}});
     for (const Era& era : eras) {
         const json document = era.id == forge ? Fixture(era.fixture)["versionInfo"] : Fixture(era.fixture);

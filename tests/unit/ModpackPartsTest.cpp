@@ -1,5 +1,4 @@
-// Modpack import pieces: names checked, both kinds of pack read from real manifests, the Forge merge
-// on real version JSONs, the folders around it, a Modrinth pack's files from a loopback server.
+// Modpack import pieces on real manifests and version JSONs (names never usable: the Modpack fuzz target).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,10 +53,7 @@ TEST(ModpackPlanReading, CurseForgeManifestsAndEveryRefusal) {
              {"{not json", "manifest.json 不是合法 JSON"},
              {R"({"minecraft":{"version":""},"name":"P"})", "manifest 缺少 version 或 name"},
              {R"({"minecraft":{"version":"1.20.1"},"name":"../evil"})", "整合包名称无法用作文件夹名：../evil"},
-             {R"({"minecraft":{"version":"1.20.1"},"name":"a\nb"})", "整合包名称无法用作文件夹名：a\nb"},
-             {R"({"minecraft":{"version":"../1.20.1"},"name":"P"})", "整合包的游戏版本无法用作文件夹名：../1.20.1"},
-             {R"({"minecraft":{"version":"1.20.1","modLoaders":[{"id":"forge-../x"}]},"name":"P"})",
-              "整合包的 Forge 版本无法用作文件名：../x"}}) {
+             {R"({"minecraft":{"version":"../1.20.1"},"name":"P"})", "整合包的游戏版本无法用作文件夹名：../1.20.1"}}) {
         WriteZip(zip, {{manifest.empty() ? "readme.txt" : "manifest.json", manifest}});
         EXPECT_FALSE(ReadModpackPlan(zip.string(), plan, error));
         EXPECT_EQ(error, message) << manifest;
@@ -94,10 +90,6 @@ TEST(ModpackPlanReading, ModrinthIndexFromTheFixtureNamesItsLoader) {
     EXPECT_EQ(plan.modrinthFiles[0].path + " " + plan.modrinthFiles[0].sha1,
               "mods/NoChatReports-FABRIC-1.20.2-v2.3.1.jar cb77c14bfc458066eda3c7962c3286e0f973725e");
     EXPECT_TRUE(plan.modrinthFiles[0].url.starts_with("https://cdn.modrinth.com/"));
-    index["dependencies"] = {{"minecraft", "1.20.1"}, {"quilt-loader", "../x"}};
-    WriteZip(pack, {{"modrinth.index.json", index.dump()}});
-    EXPECT_FALSE(ReadModpackPlan(pack.string(), plan, error));
-    EXPECT_EQ(error, "整合包的加载器版本无法用作文件名：../x");
 }
 
 TEST(ForgeMerge, RealForgeJsonsFoldIntoTheVanillaOnesLibrariesByKeyInPlace) {
@@ -164,8 +156,7 @@ TEST(ModpackFolders, AnInstallerThatHangsIsStoppedWithItsChildren) {
         fs::remove(pidFile);
         InstallerLimits limits;
         limits.timeLimit = std::chrono::milliseconds(cancel ? 60000 : 2000);
-        // The cancel comes once the installer has started its child and said so (on a busy machine
-        // that can take a while).
+        // The cancel comes once the installer has started its child and said so (slow on a busy machine).
         if (cancel) limits.cancelled = [&] { return fs::exists(log) && ReadFile(log) == "installing\n"; };
         EXPECT_FALSE(RunForgeInstaller(java.string(), "installer.jar", home.root().string(), log, error, limits));
         EXPECT_EQ(error, cancel ? "Forge 安装已取消" : "Forge 安装程序超过 1 分钟仍未结束，已停止（详见日志 " + log + "）");

@@ -1,6 +1,4 @@
-// The self-test's verdicts against pages and web views that behave well or badly: a stand-in web
-// view plays the page (it answers the bridge when the listener was installed) and the runtime
-// (guards that report, refuse silently or let things through).
+// The self-test's verdicts against a stand-in web view playing a page and a runtime that behave well or badly.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

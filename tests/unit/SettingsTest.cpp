@@ -60,8 +60,7 @@ TEST(Settings, EveryFieldSurvivesSaveAndLoadWhateverItsTextAndAccountValuesStayO
     }
 }
 
-// Older config.ini files kept the account; it moves into the store while none (or an empty one)
-// exists, and the old keys go only once the store holds them.
+// Older config.ini files kept the account: it moves into an empty store, the old keys go once it is there.
 TEST(Settings, OldAccountKeysMoveIntoTheStoreOnce) {
     const std::string old =
         "; kept comment\n[launcher]\nmemory_mb=2048\nselected_role=老角色\nselected_role_id=rid-1\n"

@@ -1,5 +1,4 @@
-// Events reach the page on the UI thread only, in the order each worker sent them, and not at
-// all once the loop has closed.
+// Events reach the page on the UI thread only, in each worker's order, and not once the loop has closed.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -17,20 +17,6 @@ json Library(const std::string& name, const std::string& path) {
     return {{"name", name}, {"downloads", {{"artifact", {{"path", path}}}}}};
 }
 
-TEST_F(VersionManifestTest, ForgeMergeAppendsLibrariesAndArgumentsAndKeepsTheParentsRest) {
-    const json child = Fixture("1.20.1-forge-47.2.0");
-    EXPECT_EQ(resolveVersionManifest(child, rootText()), child);  // no parent on disk yet
-    installFixture("1.20.1");
-    json expected = Fixture("1.20.1");
-    expected["mainClass"] = child["mainClass"];
-    for (const auto& library : child["libraries"]) expected["libraries"].push_back(library);
-    for (const char* key : {"game", "jvm"}) {
-        for (const auto& element : child["arguments"][key]) expected["arguments"][key].push_back(element);
-    }
-    EXPECT_EQ(resolveVersionManifest(child, rootText()), expected);
-
-}
-
 TEST(VersionManifestRules, RulesAndArgumentListsFollowTheRunningSystem) {
     const std::vector<std::pair<const char*, bool>> cases = {
         {R"([{"action":"allow"}])", true}, {R"([{"action":"allow","os":{"name":"linux"}}])", true},
@@ -130,8 +116,7 @@ TEST_F(VersionManifestTest, ClasspathOfForge1122IsKeyOrderedNewestWinsAndExistin
     EXPECT_EQ(out, (Strings{"kept", lib("com/mojang/patchy/1.3.9/patchy-1.3.9.jar"), lib("lzma/lzma/0.0.1/lzma-0.0.1.jar"),
                             lib("org/apache/logging/log4j/log4j-api/2.15.0/log4j-api-2.15.0.jar")}));
 
-    // A tie keeps the first; a classifier is a key of its own; a missing newer one leaves nothing;
-    // an absolute path stays below libraries/.
+    // Ties keep the first, a classifier is its own key, a missing newer one leaves nothing, absolute paths stay in.
     const json libraries = {Library("g:tie:1.0", "tie-1.jar"), Library("g:tie:1.0.0", "tie-2.jar"),
                             Library("g:nat:1:natives-linux", "nat-n.jar"), Library("g:nat:1", "nat.jar"),
                             Library("g:nm:1", "nm-1.jar"), Library("g:nm:2", "nm-2.jar"), Library("nocolon", "nc.jar"),

@@ -1,5 +1,4 @@
-// The version and loader lists as their hosts publish them (fixtures in loaders/), read into the
-// lists the page shows, and what an installer jar says it will write.
+// Version and loader lists as their hosts publish them, and what an installer jar says it will write.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -45,8 +44,6 @@ TEST(VersionSources, EachLoaderListReadsNewestFirst) {
         Strings read;
         Strings expected;
     } cases[] = {
-        {"Fabric keeps the answer's order", ParseFabricStyleLoaders(Loaders("fabric-v2-versions-loader-1.14.json")),
-         {"0.4.8+build.155", "0.4.8+build.154"}},
         {"Quilt", ParseFabricStyleLoaders(Loaders("quilt-v3-versions-loader-1.18.2.json")), {"0.17.10"}},
         {"the mirror's Forge builds carry their branch", ParseMirrorForgeList(Loaders("bmclapi-forge-minecraft-1.7.10.json")),
          {"10.13.4.1614-1.7.10", "10.13.0.1151"}},

@@ -1,5 +1,4 @@
-// The hand-declared WebView2 interfaces: a well-formed table, and the slots the Windows host
-// calls pinned to the numbers of the SDK's headers (an edit that shifts a method shows here).
+// The hand-declared WebView2 interfaces: well-formed, and the host's slots pinned to the SDK headers' numbers.
 #include <gtest/gtest.h>
 
 #include <set>

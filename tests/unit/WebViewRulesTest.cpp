@@ -1,5 +1,4 @@
-// What every desktop host lets through and the scripts it runs: the hosts only forward, so these
-// rules are the guards of the real windows.
+// What every desktop host lets through and the scripts it runs: the guards of the real windows.
 #include <gtest/gtest.h>
 
 #include "WebViewRules.h"

@@ -1,5 +1,4 @@
-// The ZIP reader on archives written here: every layout it must read, damage it must notice,
-// and the limits a caller sets.
+// The ZIP reader on archives written here: layouts it reads, damage it notices, the caller's limits.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -82,6 +81,7 @@ TEST_F(ZipArchiveTest, DeflatedStoredAndZip64ArchivesReadBackEntryForEntry) {
     }
 }
 
+// Entries whose bytes disagree with their announced size: the Zip fuzz target.
 TEST_F(ZipArchiveTest, DamageIsFoundAndLeavesTheTargetAsItWas) {
     const fs::path good = folder_ / "good.zip";
     WriteZip(good, {{"a.txt", Noise(100'000)}, {"b.txt", "second"}});
@@ -93,8 +93,6 @@ TEST_F(ZipArchiveTest, DamageIsFoundAndLeavesTheTargetAsItWas) {
     } cases[] = {
         {"a flipped data byte", [](std::string& b) { b[30 + 5 + 5000] ^= 0x40; }},
         {"a wrong CRC-32", [&](std::string& b) { b[directory + 16] ^= 0x01; }},
-        {"a larger announced size", [&](std::string& b) { b[directory + 25] ^= 0x01; }},
-        {"a smaller announced size", [&](std::string& b) { b[directory + 26] ^= 0x01; }},
         {"an unknown method", [&](std::string& b) { b[directory + 10] = 12; }},
         {"encryption", [&](std::string& b) { b[directory + 8] |= 0x01; }},
     };

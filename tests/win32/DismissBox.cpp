@@ -1,7 +1,5 @@
-// dismiss-box.exe COUNT OUT
-// Stands in for the person in front of the screen: waits for COUNT message boxes in turn (of any
-// program of this Wine prefix), writes each box's caption and text to OUT as one UTF-8 line
-// "caption|text", and presses its OK button. Exits 1 when a box does not come within a minute.
+// dismiss-box.exe COUNT OUT: plays the person who reads and closes COUNT message boxes, each written to OUT as a
+// "caption|text" line; exits 1 when a box does not come within a minute.
 #include <windows.h>
 
 #include <cstdio>
@@ -50,10 +48,12 @@ int wmain(int argc, wchar_t** argv) {
     const int count = _wtoi(argv[1]);
     FILE* out = _wfopen(argv[2], L"wb");
     if (!out) return 2;
+    HWND previous = nullptr;
     for (int i = 0; i < count; ++i) {
         HWND box = nullptr;
         for (int tries = 0; tries < 600 && !box; ++tries) {
             box = FindWindowW(L"#32770", nullptr);  // the dialog class of message boxes
+            if (box == previous) box = nullptr;      // the last one, still closing on a busy machine
             if (!box) Sleep(100);
         }
         if (!box) {
@@ -61,12 +61,14 @@ int wmain(int argc, wchar_t** argv) {
             std::fclose(out);
             return 1;
         }
-        Sleep(200);  // let the box finish drawing its controls
+        // Let the box finish making its controls: its message is there once they are.
+        for (int tries = 0; tries < 200 && MessageOf(box).empty(); ++tries) Sleep(50);
         const std::string line = Utf8(TextOf(box)) + "|" + Utf8(MessageOf(box)) + "\n";
         std::fputs(line.c_str(), out);
         std::fflush(out);
         SendMessageW(box, WM_COMMAND, IDOK, 0);
-        for (int tries = 0; tries < 100 && IsWindow(box); ++tries) Sleep(50);
+        for (int tries = 0; tries < 600 && IsWindow(box); ++tries) Sleep(50);
+        previous = box;
     }
     std::fclose(out);
     return 0;

@@ -1,11 +1,6 @@
-// A stand-in for java.exe: reports how it was started, one fact per line on standard output, so
-// that tests see the command line, the arguments (UTF-8 as hex), the priority class and the
-// working folder exactly as a Windows program gets them. FAKE_JAVA_MODE picks what it does then:
-//   (unset)   exit with FAKE_JAVA_EXIT (default 0)
-//   sleep     wait a minute
-//   spawn     start a copy of itself in sleep mode, print "child <pid>", then sleep
-//   handover  start <own folder>\..\handed\java.exe in sleep mode and exit at once, as launchers do
-// With "-version" as its only argument it prints a JVM's banner on standard error instead.
+// A java.exe stand-in that prints how it was started (command line, arguments as UTF-8 hex, priority, folder), then
+// by FAKE_JAVA_MODE: exits with FAKE_JAVA_EXIT (unset), sleeps a minute (sleep), starts a sleeping copy and prints
+// "child <pid>" (spawn), or starts ..\handed\java.exe and leaves (handover). "-version" prints a JVM's banner.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>

@@ -1,5 +1,4 @@
-// Files and paths on Windows: UTF-8 names with Chinese text end to end, the atomic replace, the
-// private DACL of owner-only files and folders, appends, times and the folders the launcher uses.
+// Windows files: Chinese UTF-8 names, atomic replace, owner-only DACLs, appends, times, the launcher's folders.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>

@@ -1,13 +1,6 @@
-// A Linux program that plays the remote hosts for the Windows build's WinHTTP tests: it starts
-// loopback HTTP and HTTPS peers, names them in the environment, runs the command it was given
-// (the Windows test program under Wine) and exits with that command's exit code.
-//   LUMIVALE_PEER_HTTP, LUMIVALE_PEER_HTTPS   the two bases ("http://127.0.0.1:PORT")
-//   LUMIVALE_PEER_CA                          the HTTPS peer's certificate (PEM)
-//   LUMIVALE_PEER_OTHER_CA                    a certificate of nobody the peer knows
-// Paths the HTTP peer serves: /hello, /echo (method, two headers and the body back), /redirect,
-// /status, /pattern (1 MiB, byte i = i mod 251), /silent (nothing for 5 s), /cut (half of an
-// announced body), /https-log (the paths the HTTPS peer was asked for). The HTTPS peer serves
-// /hello.
+// Plays the remote hosts for the Windows build's WinHTTP tests: loopback HTTP and HTTPS peers named in the
+// environment (LUMIVALE_PEER_HTTP, _HTTPS, _CA, _OTHER_CA: a certificate nobody the peer knows), then runs the
+// command it was given (the Windows test program under Wine) and exits with its exit code.
 #include <sys/wait.h>
 #include <unistd.h>
 

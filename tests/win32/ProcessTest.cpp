@@ -1,6 +1,4 @@
-// Processes on Windows, through the java.exe stand-in (FakeJava.cpp): the arguments arrive as
-// they were given, output is captured, priorities and working folders apply, a stop ends the
-// whole tree, a launcher's hand-over to java.exe is followed; Java discovery probes and lists it.
+// Windows processes through the java.exe stand-in (FakeJava.cpp): arguments, output, priority, trees, hand-over.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -91,9 +89,7 @@ TEST_F(Win32Process, ArgumentsArriveExactlyAndTheExitCodeAndOutputComeBack) {
 
 TEST_F(Win32Process, AProgramThatKeepsItsOutputOpenIsStoppedWithItsChildren) {
     test::SetEnv("FAKE_JAVA_MODE", "spawn");
-    const auto started = std::chrono::steady_clock::now();
     const CapturedRun run = RunCaptured({kJava}, {1500ms, 1s});
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.ended);
     EXPECT_EQ(run.exitCode, -1);

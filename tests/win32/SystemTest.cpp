@@ -25,7 +25,7 @@ TEST(Win32SingleInstance, ASecondStartOnTheSameFolderWakesTheFirstOthersRunAlong
         SingleInstance second(Utf8Path(PathUtf8(folder) + "\\"));  // the same folder, written differently
         EXPECT_FALSE(second.IsFirst());
         EXPECT_TRUE(second.WakeFirst());
-        for (int i = 0; i < 200 && wakes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 3000 && wakes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_EQ(wakes, 1);
         SingleInstance elsewhere(home.root() / "other");
         EXPECT_TRUE(elsewhere.IsFirst());

@@ -1,7 +1,4 @@
-// The WinHTTP transport against loopback peers that a Linux program serves (LinuxPeers.cpp runs
-// this program with their addresses in the environment): requests and answers as sent, redirects
-// handed back, bodies streamed, time-outs and cut bodies reported, TLS checked against the
-// system's store or the named certificate only.
+// WinHTTP against loopback peers a Linux program serves (LinuxPeers.cpp): answers, redirects, bodies, failures, TLS.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -108,8 +105,7 @@ TEST(WinHttp, TlsIsTrustedOnlyThroughTheNamedCertificate) {
     response = SendHttpRequest(request, body);
     EXPECT_EQ(response.failure, HttpFailure::Network);
     EXPECT_FALSE(response.answered);
-    // Nothing of the refused request reached the peer. (Wine's WinHTTP sends it all the same once
-    // its handle was closed from the callback; Windows stops there.)
+    // Nothing of the refused request reached the peer (Wine sends it anyway once the handle closed; Windows does not).
     SendHttpRequest(Get(Peer("LUMIVALE_PEER_HTTP") + "/https-log"), body);
     if (!test::RunningUnderWine()) {
         EXPECT_EQ(body, "/hello\n");

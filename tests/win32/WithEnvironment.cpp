@@ -1,8 +1,5 @@
-// with-env.exe NAME=VALUE... -- PROGRAM [ARGS...]
-// Starts PROGRAM with those environment variables set. Wine gives every Windows program the
-// profile folders of its prefix (LOCALAPPDATA among them) whatever the Linux environment says;
-// set here, the variables reach the program as on Windows. The program shares the standard
-// streams, its exit code is this one's, and it ends with this one (a kill-on-close job).
+// with-env.exe NAME=VALUE... -- PROGRAM [ARGS...]: Wine sets LOCALAPPDATA and the like from its prefix, so they are
+// set here; PROGRAM shares the standard streams, gives its exit code and ends with this one (a kill-on-close job).
 #include <windows.h>
 
 #include <cwchar>

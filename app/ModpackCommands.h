@@ -23,7 +23,7 @@ void OnModpackCancel(App& app);
 // A name ending in ".zip" or ".mrpack", any letter case.
 bool IsModpackFileName(const std::string& path);
 
-// Starts an import on a worker unless one is running ("已有整合包正在导入中"). UI thread.
+// Starts an import on a worker unless one is running (then "modpack:refused" alone). UI thread.
 void StartModpackImport(App& app, const std::string& zipPath);
 
 // The Java that runs the Forge installer: the first listed Java of the major the pack's game

@@ -29,7 +29,7 @@ inline std::string FreshDatabase(Store store, const TempHome& home) {
     static std::atomic<int> count{0};
     const std::string schema = "t" + std::to_string(++count);
     backend::OpenPostgres(ScratchPostgres(), 1)->Run(("CREATE SCHEMA " + schema).c_str());
-    return PostgresSchemaAddress(schema);
+    return ScratchPostgres() + "&options=-csearch_path%3D" + schema;  // the store keeps its tables there
 }
 
 class BackendFixture {

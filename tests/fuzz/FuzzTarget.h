@@ -1,9 +1,6 @@
 #pragma once
-// One fuzz target per file. Built by scripts/fuzz.sh with clang's libFuzzer, each file is a fuzzer
-// of its own; in the normal build every target is compiled into one replay program that runs the
-// kept corpus (tests/fuzz/corpus/<target>/), so inputs that once found a fault are tried again on
-// every test run. A target checks its property with FuzzCheck: a broken one aborts, which both
-// libFuzzer and the replay report.
+// One fuzz target per file: a libFuzzer program under scripts/fuzz.sh, else part of the replay program that runs
+// the kept corpus (corpus/<target>/) on every test run. A broken FuzzCheck property aborts, which both report.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

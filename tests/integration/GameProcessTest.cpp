@@ -5,17 +5,16 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <random>
 #include <sstream>
-#include <thread>
 
 #include "GameProcess.h"
 #include "LaunchTestKit.h"
 #include "RecordingPage.h"
+#include "Subprocess.h"
 #include "TestJava.h"
 
 namespace lumivale::test {
@@ -56,17 +55,8 @@ std::size_t CountType(const Strings& events, const std::string& type) {
     return std::count_if(events.begin(), events.end(), [&](const std::string& e) { return ReadTextField(e, "type") == type; });
 }
 
-// Alive: listed in /proc and not a zombie.
-bool IsAlive(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    return std::getline(stat, text) && text.rfind(") ") != std::string::npos && text[text.rfind(") ") + 2] != 'Z';
-}
 // Checks `done` now and then until it holds; false only if it never does.
-bool WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(20ms);
-    return done();
-}
+bool WaitUntil(const std::function<bool()>& done) { return Eventually(done, 2min); }
 
 class GameProcessTest : public ::testing::Test {
 protected:
@@ -140,7 +130,7 @@ protected:
     // Every event sent so far, once it has arrived.
     Strings Sync() {
         events_.Post(R"({"type":"test:sync"})");
-        EXPECT_TRUE(host_->WaitForType("test:sync", ++syncs_));
+        EXPECT_TRUE(host_->WaitFor(++syncs_, "test:sync"));
         Strings all = host_->Events();
         std::erase_if(all, [](const std::string& e) { return ReadTextField(e, "type") == "test:sync"; });
         return all;
@@ -185,11 +175,11 @@ TEST_F(GameProcessTest, StopDuringPlayEndsTheWholeTreeWithoutAnError) {
     }));
     killOnExit_ = children;
     Runner().Stop();
-    ASSERT_TRUE(host_->WaitForType("game:stopped"));
-    EXPECT_FALSE(Runner().Busy() || IsAlive(javaPid));
-    EXPECT_TRUE(WaitUntil([&] { return !IsAlive(children[0]) && !IsAlive(children[1]); })) << "a child survived the stop";
+    ASSERT_TRUE(host_->WaitFor(1, "game:stopped"));
+    EXPECT_FALSE(Runner().Busy() || ProcessAlive(javaPid));
+    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(children[0]) && !ProcessAlive(children[1]); })) << "a child survived the stop";
     Runner().Stop();  // with no game, a stop only answers
-    ASSERT_TRUE(host_->WaitForType("game:stopped", 2));
+    ASSERT_TRUE(host_->WaitFor(2, "game:stopped"));
     Runner().Shutdown();
     EXPECT_EQ(CountType(Sync(), "game:error"), 0u);
     ASSERT_EQ(Sessions().size(), 1u);
@@ -210,11 +200,11 @@ TEST_F(GameProcessTest, AStopWhileFilesArePreparedCancelsTheLaunchForGood) {
     ASSERT_TRUE(Runner().Launch(Core("a", false), steps));
     ASSERT_TRUE(entered->WaitOpen());
     Runner().Stop();
-    ASSERT_TRUE(host_->WaitForType("game:stopped"));
+    ASSERT_TRUE(host_->WaitFor(1, "game:stopped"));
     EXPECT_FALSE(Runner().Busy());
     // A new launch may start at once, while the cancelled one still waits for its files.
     ASSERT_TRUE(Runner().Launch(Core("other", false), QuickSteps()));
-    ASSERT_TRUE(host_->WaitForType("game:stopped", 2));
+    ASSERT_TRUE(host_->WaitFor(2, "game:stopped"));
     release->Open();
 
     // Between the files and the process: the command is built, then the stop comes.
@@ -228,7 +218,7 @@ TEST_F(GameProcessTest, AStopWhileFilesArePreparedCancelsTheLaunchForGood) {
     ASSERT_TRUE(Runner().Launch(Core("late", false), late));
     ASSERT_TRUE(built->WaitOpen());
     Runner().Stop();
-    ASSERT_TRUE(host_->WaitForType("game:stopped", 3));
+    ASSERT_TRUE(host_->WaitFor(3, "game:stopped"));
     releaseBuilt->Open();
     Runner().Shutdown();  // joins both cancelled launch threads
 
@@ -267,7 +257,7 @@ TEST_F(GameProcessTest, FailuresBeforeTheProcessSendOneErrorAndNoStopped) {
         LaunchSteps steps = QuickSteps();
         arrange(request, steps);
         ASSERT_TRUE(Runner().Launch(request, steps));
-        ASSERT_TRUE(host_->WaitForType("game:error"));
+        ASSERT_TRUE(host_->WaitFor(1, "game:error"));
         EXPECT_TRUE(WaitUntil([&] { return !Runner().Busy(); }));
         const Strings events = Sync();
         EXPECT_EQ(events.back(), R"({"type":"game:error","reason":")" + reason + R"("})");
@@ -285,9 +275,9 @@ TEST_F(GameProcessTest, ShutdownLeavesARunningGameRunningAndALogFolderIsNotNeede
     WriteFile(home_.program() / "log", "a file where the folder should be");
     ASSERT_TRUE(Runner().Launch(Core("fake", true), QuickSteps()));
     const long pid = PidOf("fake");
-    ASSERT_TRUE(host_->WaitForType("game:started"));
+    ASSERT_TRUE(host_->WaitFor(1, "game:started"));
     Runner().Shutdown();
-    EXPECT_TRUE(IsAlive(pid)) << "closing the launcher ended the game";
+    EXPECT_TRUE(ProcessAlive(pid)) << "closing the launcher ended the game";
     EXPECT_FALSE(Runner().Launch(Core("other", false), QuickSteps()));
     const std::size_t before = Sync().size();
     Release("fake");  // the game ends on its own later; nobody reports it

@@ -1,10 +1,9 @@
 #pragma once
-// Shared by the account tests: ready-made keys (generation is slow), JSON replies, the clock, waits, the diag log.
+// Shared by the account tests: ready-made keys (generation is slow), JSON replies, the clock, the diag log.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KeyStore.h"
@@ -36,16 +35,6 @@ inline TestReply JsonReply(int status, std::string body) {
 inline std::int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-// Polls `ready` every 10 ms; the limit bounds a hang, it measures nothing.
-template <typename Ready>
-bool Eventually(Ready ready, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += std::chrono::milliseconds(10)) {
-        if (ready()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ready();
 }
 
 // What the program wrote to log/diag.log under the test's program folder.

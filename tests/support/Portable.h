@@ -6,16 +6,13 @@
 
 namespace lumivale::test {
 
-// Sets or removes an environment variable of this process (the C library's and, on Windows,
-// the system's copy alike).
+// Sets or removes an environment variable of this process (on Windows the system's copy too).
 void SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);
 
-// The environment variable that holds the per-user data folder: XDG_DATA_HOME, or LOCALAPPDATA
-// on Windows.
+// The environment variable that holds the per-user data folder: XDG_DATA_HOME, or LOCALAPPDATA on Windows.
 const char* DataHomeVariable();
 
-// Sets a file's modification time.
 void SetModifiedTime(const std::filesystem::path& file, std::int64_t unixSeconds);
 
 // Whether this is a Windows program running under Wine (which, for one, takes a file's DACL

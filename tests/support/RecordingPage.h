@@ -43,27 +43,18 @@ public:
         std::lock_guard lock(mutex_);
         return threads_;
     }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return events_.size();
-    }
     void Clear() {
         std::lock_guard lock(mutex_);
         events_.clear();
         threads_.clear();
     }
-    // Waits until at least `count` events arrived.
-    bool WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return events_.size() >= count; });
-    }
-    // Waits until `count` events of `type` arrived.
-    bool WaitForType(const std::string& type, std::size_t count = 1) {
+    // Waits until at least `count` events (of `type`, when one is named) arrived.
+    bool WaitFor(std::size_t count, const std::string& type = {}) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] {
-            return static_cast<std::size_t>(std::count_if(
-                       events_.begin(), events_.end(),
-                       [&](const std::string& e) { return ReadTextField(e, "type") == type; })) >= count;
+            return static_cast<std::size_t>(std::count_if(events_.begin(), events_.end(), [&](const std::string& e) {
+                       return type.empty() || ReadTextField(e, "type") == type;
+                   })) >= count;
         });
     }
 

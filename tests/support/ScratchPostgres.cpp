@@ -42,8 +42,4 @@ const std::string& ScratchPostgres() {
     return server.Address();
 }
 
-std::string PostgresSchemaAddress(const std::string& schema) {
-    return ScratchPostgres() + "&options=-csearch_path%3D" + schema;
-}
-
 }  // namespace lumivale::test

@@ -9,8 +9,4 @@ namespace lumivale::test {
 // The connection address of the server's "postgres" database.
 const std::string& ScratchPostgres();
 
-// The address with `options=-csearch_path=<schema>`, so that a store opened with it keeps its
-// tables in that schema (which the caller creates).
-std::string PostgresSchemaAddress(const std::string& schema);
-
 }  // namespace lumivale::test

@@ -7,11 +7,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
 
 extern char** environ;
 
 namespace lumivale::test {
+
+bool ProcessAlive(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    const auto state = std::getline(stat, text) ? text.rfind(") ") : std::string::npos;
+    return state != std::string::npos && text[state + 2] != 'Z' && text[state + 2] != 'X';
+}
 
 Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& args,
                        const std::vector<std::string>& env) {
@@ -96,18 +104,22 @@ std::optional<std::string> Subprocess::ReadLine(std::chrono::milliseconds limit)
     }
 }
 
+long Subprocess::ReadStderr(int waitMs) {
+    pollfd p{err_, POLLIN, 0};
+    if (poll(&p, 1, waitMs) <= 0) return 0;
+    char buffer[4096];
+    const ssize_t n = read(err_, buffer, sizeof buffer);
+    if (n <= 0) return -1;
+    stderr_.append(buffer, static_cast<std::size_t>(n));
+    return n;
+}
+
 int Subprocess::Wait(std::chrono::milliseconds limit) {
     if (reaped_) return exitCode_;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (true) {
-        // Keep draining stderr so a chatty child never blocks on a full pipe.
-        char buffer[4096];
-        pollfd p{err_, POLLIN, 0};
-        if (poll(&p, 1, 20) > 0) {
-            const ssize_t n = read(err_, buffer, sizeof buffer);
-            if (n > 0) stderr_.append(buffer, static_cast<std::size_t>(n));
-        }
+        ReadStderr(20);  // keep draining so a chatty child never blocks on a full pipe
         const pid_t done = waitpid(pid_, &status, WNOHANG);
         if (done == pid_) break;
         if (std::chrono::steady_clock::now() > deadline) {
@@ -118,13 +130,7 @@ int Subprocess::Wait(std::chrono::milliseconds limit) {
         }
     }
     reaped_ = true;
-    while (true) {
-        char buffer[4096];
-        pollfd p{err_, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0) break;
-        const ssize_t n = read(err_, buffer, sizeof buffer);
-        if (n <= 0) break;
-        stderr_.append(buffer, static_cast<std::size_t>(n));
+    while (ReadStderr(0) > 0) {
     }
     exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return exitCode_;
@@ -134,13 +140,7 @@ bool Subprocess::WaitForStderr(const std::string& text, std::chrono::millisecond
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (stderr_.find(text) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || reaped_) return false;
-        pollfd p{err_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[4096];
-        const ssize_t n = read(err_, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        stderr_.append(buffer, static_cast<std::size_t>(n));
+        if (left.count() <= 0 || reaped_ || ReadStderr(static_cast<int>(left.count())) < 0) return false;
     }
     return true;
 }

@@ -15,6 +15,9 @@ inline std::string LauncherPath(const char* built) {
     return other != nullptr && *other != '\0' ? other : built;
 }
 
+// Alive: listed in /proc and neither a zombie nor dead.
+bool ProcessAlive(long pid);
+
 class Subprocess {
 public:
     // `env` entries ("NAME=value") are added to this process's environment for the child.
@@ -37,6 +40,9 @@ public:
     std::string Stderr();
 
 private:
+    // Appends what standard error has within `waitMs`: bytes read, 0 when none came, -1 at its end.
+    long ReadStderr(int waitMs);
+
     int pid_ = -1;
     int in_ = -1;
     int out_ = -1;

@@ -1,7 +1,9 @@
 #pragma once
 // A fresh program folder and user data folder for one test, removed afterwards.
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace lumivale::test {
 
@@ -28,5 +30,15 @@ private:
 
 std::string ReadFile(const std::filesystem::path& file);
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+
+// Polls `ready` every 10 ms; the limit bounds a hang, it measures nothing.
+template <typename Ready>
+bool Eventually(Ready ready, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += std::chrono::milliseconds(10)) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ready();
+}
 
 }  // namespace lumivale::test

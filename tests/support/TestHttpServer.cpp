@@ -26,11 +26,7 @@ std::string QueryOf(const httplib::Request& request) {
 
 }  // namespace
 
-TestReply TestReply::Ok(std::string body) {
-    TestReply reply;
-    reply.body = std::move(body);
-    return reply;
-}
+TestReply TestReply::Ok(std::string body) { return Status(200, std::move(body)); }
 
 TestReply TestReply::Status(int status, std::string body) {
     TestReply reply;
@@ -68,9 +64,7 @@ TestCertificate TestCertificate::Create(const std::filesystem::path& folder) {
     return certificate;
 }
 
-TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) {
-    Start();
-}
+TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) { Start(); }
 
 TestHttpServer::TestHttpServer(const TestCertificate& certificate)
     : server_(std::make_unique<httplib::SSLServer>(certificate.certificateFile.c_str(),
@@ -80,9 +74,7 @@ TestHttpServer::TestHttpServer(const TestCertificate& certificate)
     Start();
 }
 
-TestHttpServer::~TestHttpServer() {
-    Stop();
-}
+TestHttpServer::~TestHttpServer() { Stop(); }
 
 void TestHttpServer::Start() {
     // Enough threads that kept-alive connections of a client pool do not queue behind each other.
@@ -94,13 +86,8 @@ void TestHttpServer::Start() {
     server_->set_write_timeout(5);
 
     auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
-        TestRequest seen;
-        seen.method = request.method;
-        seen.path = request.path;
-        seen.query = QueryOf(request);
-        for (const auto& header : request.headers)
-            seen.headers.emplace_back(header.first, header.second);
-        seen.body = request.body;
+        TestRequest seen{request.method, request.path, QueryOf(request), {request.headers.begin(), request.headers.end()},
+                         request.body};
         {
             std::lock_guard lock(mutex_);
             log_.push_back(seen);
@@ -190,9 +177,7 @@ std::string TestHttpServer::base() const {
     return std::string(secure_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
 }
 
-std::string TestHttpServer::Url(const std::string& path) const {
-    return base() + path;
-}
+std::string TestHttpServer::Url(const std::string& path) const { return base() + path; }
 
 void TestHttpServer::Serve(const std::string& path, TestReply reply) {
     Handle(path, [reply = std::move(reply)](const TestRequest&) { return reply; });

@@ -1,26 +1,9 @@
 #pragma once
-// A real HTTP (or HTTPS) server on 127.0.0.1 for tests that talk to remote hosts: it plays the
-// mirror, the official hosts, the skin site or the backend, answers what the test tells it to,
-// and keeps a log of every request it saw.
-//
-//   TestHttpServer mirror;                                   // plain HTTP, random free port
-//   mirror.Serve("/libraries/a.jar", TestReply::Ok("bytes"));
-//   mirror.ServeSequence("/flaky", {TestReply::Status(503), TestReply::Ok("late")});
-//   mirror.Handle("/echo", [](const TestRequest& r) { return TestReply::Ok(r.body); });
-//   ... point the code under test at mirror.Url("/libraries/a.jar") ...
-//   EXPECT_EQ(mirror.CountOf("/libraries/a.jar"), 1);
-//
-// Paths are matched exactly (without the query); any other path answers 404 and is logged too.
-// Every method may be called while requests are being served. Faults on demand are fields of
-// TestReply: a delay before the answer (a hung server), a body sent in slow pieces, a body cut
-// off after some bytes although its full length was announced, a stall before that cut.
-// Waits are cut short when the server is destroyed, so a test never hangs on its own server.
-// Idle kept-alive connections are held for one second; the launcher's HTTP transport keeps its
-// connections per thread, so a test that used it on its own thread calls CloseHttpConnections()
-// before its servers go, or each server's destruction waits out that second.
-//
-// For HTTPS, create a TestCertificate (self-signed for 127.0.0.1 and localhost) and pass it to
-// the constructor; clients trust it through the certificate's PEM file.
+// A real HTTP (or HTTPS, with a TestCertificate) server on 127.0.0.1 that plays the remote hosts: it answers
+// what the test tells it to, faults included (the TestReply fields), and logs every request. Paths match exactly
+// (without the query); any other answers 404. Waits end when the server is destroyed. Idle kept-alive
+// connections are held for a second: a test that used the launcher's transport on its own thread calls
+// CloseHttpConnections() before its servers go, or each one's destruction waits out that second.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -106,8 +89,7 @@ class TestHttpServer {
     // Requests for `path` are answered by `handler` (called on a server thread).
     void Handle(const std::string& path, Handler handler);
 
-    // The log, in arrival order: whole requests, their paths (without queries), how many asked
-    // for one path.
+    // The log, in arrival order: whole requests, their paths, how many asked for one path.
     std::vector<TestRequest> Requests() const;
     std::vector<std::string> RequestedPaths() const;
     int CountOf(const std::string& path) const;

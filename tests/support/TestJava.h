@@ -10,7 +10,6 @@ namespace lumivale::test {
 
 inline constexpr const char* kTestJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 
-// True when the test JDK's javac is there.
 bool HasTestJdk();
 
 // Writes each (class name, source) as <name>.java into `folder` and compiles them together into

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <tuple>
 
 #include "ForgeInstall.h"
@@ -12,6 +11,7 @@
 #include "HttpTransport.h"
 #include "ModpackImport.h"
 #include "ModpackZip.h"
+#include "Subprocess.h"
 #include "TempHome.h"
 #include "TestHttpServer.h"
 #include "TestJava.h"
@@ -132,18 +132,6 @@ TEST(ModpackFolders, LegacyFoldersMoveOnlyWhereThePlaceIsFreeAndTreesGoWithoutFo
     EXPECT_TRUE(fs::exists(home.root() / "outside" / "kept.txt"));
 }
 
-// True once the process is gone or dead (a zombie waiting to be collected), within a few seconds.
-bool ProcessEnds(const std::string& pid) {
-    for (int i = 0; i < 100; ++i) {
-        const fs::path file = fs::path("/proc") / pid / "stat";
-        const std::string stat = fs::exists(file) ? ReadFile(file) : std::string();
-        const auto close = stat.rfind(") ");
-        if (close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X') return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 // A hung installer is stopped with what it started once its time is up; a cancel stops it too.
 TEST(ModpackFolders, AnInstallerThatHangsIsStoppedWithItsChildren) {
     TempHome home;
@@ -163,7 +151,7 @@ TEST(ModpackFolders, AnInstallerThatHangsIsStoppedWithItsChildren) {
         EXPECT_EQ(ReadFile(log), "installing\n");
         const std::string pid = ReadFile(pidFile).substr(0, ReadFile(pidFile).find('\n'));
         ASSERT_FALSE(pid.empty());
-        EXPECT_TRUE(ProcessEnds(pid)) << "the installer's child still runs";
+        EXPECT_TRUE(Eventually([&] { return !ProcessAlive(std::stol(pid)); })) << "the installer's child still runs";
     }
 }
 

@@ -31,7 +31,7 @@ TEST(UiEvents, WorkerEventsAllArriveOnTheUiThreadInEachThreadsOrder) {
     }
     for (auto& worker : workers) worker.join();
     ASSERT_TRUE(page.host->WaitFor(kThreads * kPerThread));
-    ASSERT_EQ(page.host->Count(), static_cast<std::size_t>(kThreads * kPerThread));
+    ASSERT_EQ(page.host->Events().size(), static_cast<std::size_t>(kThreads * kPerThread));
     std::vector<std::int64_t> next(kThreads, 0);
     for (const auto& json : page.host->Events()) {
         const auto t = static_cast<std::size_t>(ReadIntField(json, "t"));
@@ -53,7 +53,7 @@ TEST(UiEvents, NothingIsDeliveredOnceTheLoopClosed) {
     std::thread([&] { page.events.Post(R"({"type":"after"})"); }).join();
     page.events.Post(R"({"type":"after-on-ui"})");
     page.loop->RunPending();
-    EXPECT_EQ(page.host->Count(), 0u);
+    EXPECT_EQ(page.host->Events().size(), 0u);
     EXPECT_EQ(wakes, 1);  // a refused task wakes nobody
     EXPECT_FALSE(page.loop->Post([] { FAIL() << "ran after Quit"; }));
     // Without a loop or a view there is nowhere to deliver to.

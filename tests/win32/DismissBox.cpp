@@ -6,14 +6,11 @@
 #include <cwchar>
 #include <string>
 
-namespace {
+#include "Text.h"
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
+using lumivale::win32::Narrow;
+
+namespace {
 
 std::wstring TextOf(HWND window) {
     wchar_t text[4096] = {};
@@ -63,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         // Let the box finish making its controls: its message is there once they are.
         for (int tries = 0; tries < 200 && MessageOf(box).empty(); ++tries) Sleep(50);
-        const std::string line = Utf8(TextOf(box)) + "|" + Utf8(MessageOf(box)) + "\n";
+        const std::string line = Narrow(TextOf(box)) + "|" + Narrow(MessageOf(box)) + "\n";
         std::fputs(line.c_str(), out);
         std::fflush(out);
         SendMessageW(box, WM_COMMAND, IDOK, 0);

@@ -9,24 +9,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "Hex.h"
+#include "Text.h"
+
+using lumivale::win32::Narrow;
+
 namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
-}
 
 DWORD StartSleeping(const std::wstring& exe) {
     SetEnvironmentVariableW(L"FAKE_JAVA_MODE", L"sleep");
@@ -50,12 +38,12 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     _setmode(_fileno(stdout), _O_BINARY);
-    std::printf("cmdline %s\n", Utf8(GetCommandLineW()).c_str());
-    for (int i = 0; i < argc; ++i) std::printf("arg %s\n", Hex(Utf8(argv[i])).c_str());
+    std::printf("cmdline %s\n", Narrow(GetCommandLineW()).c_str());
+    for (int i = 0; i < argc; ++i) std::printf("arg %s\n", Hex(Narrow(argv[i])).c_str());
     std::printf("priority %lu\n", GetPriorityClass(GetCurrentProcess()));
     wchar_t folder[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, folder);
-    std::printf("cwd %s\n", Utf8(folder).c_str());
+    std::printf("cwd %s\n", Narrow(folder).c_str());
     std::fflush(stdout);
 
     wchar_t self[MAX_PATH];

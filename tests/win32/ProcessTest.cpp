@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Hex.h"
 #include "JavaDiscovery.h"
 #include "JavaLocations.h"
 #include "Paths.h"
@@ -20,16 +21,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const std::string kJava = LUMIVALE_FAKE_JAVA;
-
-std::string Hex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
-}
 
 // The value of the first "<key> <value>" line of the stand-in's report.
 std::string Fact(const std::string& report, const std::string& key) {

@@ -6,23 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "Text.h"
 #include "WindowsCommandLine.h"
 
+using lumivale::win32::Narrow;
+using lumivale::win32::Wide;
+
 namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), L'\0');
-    if (size > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
-    return out;
-}
 
 HANDLE Inheritable(DWORD which) {
     HANDLE copy = nullptr;
@@ -43,7 +33,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (++at >= argc) return 125;
     std::vector<std::string> program;
-    for (int i = at; i < argc; ++i) program.push_back(Utf8(argv[i]));
+    for (int i = at; i < argc; ++i) program.push_back(Narrow(argv[i]));
     std::wstring line = Wide(lumivale::WindowsCommandLine(program));
 
     HANDLE job = CreateJobObjectW(nullptr, nullptr);

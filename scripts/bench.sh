@@ -161,11 +161,6 @@ startup() {
   "$build/bin/lumivale_bench_startup" "$build/bin/lumivale" ${display:+--display "$display"}
 }
 
-downloads() {
-  cmake --build "$build" --target lumivale_bench_downloads
-  on_disk_and_in_memory "$build/bin/lumivale_bench_downloads" "$@"
-}
-
 backend() {
   cmake --build "$build" --target lumivale_bench_backend
   cluster=/tmp/lumivale-bench-pg-$$
@@ -173,12 +168,6 @@ backend() {
   address=$(PG_FSYNC=on scripts/scratch-postgres.sh start "$cluster" $$)
   echo "== backend load (SQLite file in ${TMPDIR:-/tmp}, PostgreSQL 15 in $cluster)"
   "$build/bin/lumivale_bench_backend" --postgres "$address" "$@"
-}
-
-install() {
-  cmake --build "$build" --target lumivale_bench_install
-  echo "== version install"
-  on_disk_and_in_memory "$build/bin/lumivale_bench_install" "$@"
 }
 
 install() {

@@ -230,14 +230,14 @@ Outcome Evaluate(Job& job, const HttpResponse& response) {
     const int status = response.status;
     if (status == 200) {
         if (receiver.openFailed) {
-            error = "无法写入文件 " + receiver.tempName;
+            error = kDownloadWriteFailedMessage + receiver.tempName;
             return Outcome::Failed;
         }
         const bool overlong = response.failure == HttpFailure::Aborted && !receiver.writeFailed;
         if ((!response.ok() && !overlong) || receiver.writeFailed || !closedCleanly ||
             receiver.written == 0) {
             RemoveQuietly(receiver.tempPath);
-            error = "下载内容不完整 " + targetPath;
+            error = kDownloadIncompleteMessage + targetPath;
             return Outcome::Failed;
         }
         if (overlong || !receiver.Matches()) {
@@ -249,7 +249,7 @@ Outcome Evaluate(Job& job, const HttpResponse& response) {
         std::filesystem::rename(receiver.tempPath, Utf8Path(targetPath), moveError);
         if (moveError) {
             RemoveQuietly(receiver.tempPath);
-            error = "无法替换目标文件 " + targetPath + "（可能被占用）";
+            error = kDownloadReplaceFailedMessage + targetPath + "（可能被占用）";
             return Outcome::Failed;
         }
         return Outcome::Stored;
@@ -269,7 +269,7 @@ Outcome Evaluate(Job& job, const HttpResponse& response) {
     } else if ((status == 429 || status == 503) && job.backOffBudget > 0) {
         return Outcome::BackOff;
     }
-    error = "下载返回状态 " + std::to_string(status) + " " + job.current;
+    error = kDownloadStatusMessage + std::to_string(status) + " " + job.current;
     return Outcome::Failed;
 }
 
@@ -486,6 +486,16 @@ class Batch {
 };
 
 }  // namespace
+
+DownloadFailure DownloadFailureOf(std::string_view error) {
+    if (error.starts_with(kDownloadMismatchMessage)) return DownloadFailure::Mismatch;
+    if (error.starts_with(kDownloadIncompleteMessage)) return DownloadFailure::Incomplete;
+    if (error.starts_with(kDownloadWriteFailedMessage) || error.starts_with(kDownloadReplaceFailedMessage)) {
+        return DownloadFailure::Disk;
+    }
+    if (error.starts_with(kDownloadStatusMessage)) return DownloadFailure::Status;
+    return DownloadFailure::Network;
+}
 
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error) {
     return DownloadFile(url, targetPath, error, DownloadOptions{});

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumivale {
@@ -57,6 +58,15 @@ struct DownloadOptions {
 inline constexpr const char* kDownloadStalledMessage = "下载超时（";
 // Message of a redirect from https:// to http://, followed by the address it leads to.
 inline constexpr const char* kRedirectRefusedMessage = "拒绝从 https 重定向到不安全的地址 ";
+// Messages of the other failures, each followed by the file or address concerned.
+inline constexpr const char* kDownloadStatusMessage = "下载返回状态 ";  // then the status and the address
+inline constexpr const char* kDownloadIncompleteMessage = "下载内容不完整 ";
+inline constexpr const char* kDownloadWriteFailedMessage = "无法写入文件 ";
+inline constexpr const char* kDownloadReplaceFailedMessage = "无法替换目标文件 ";
+
+// The kind of failure one of the messages above names; Network for any other.
+enum class DownloadFailure { Network, Status, Incomplete, Mismatch, Disk };
+DownloadFailure DownloadFailureOf(std::string_view error);
 
 bool DownloadFile(const std::string& url, const std::string& targetPath, std::string& error,
                   const DownloadOptions& options, const ExpectedFile& expected = {});

@@ -7,11 +7,13 @@
 namespace lumivale {
 
 std::string DownloadFailureCause(const std::string& engineError) {
-    if (engineError.starts_with(kDownloadMismatchMessage) || engineError.starts_with("下载内容不完整")) {
-        return kChecksumCause;
+    switch (DownloadFailureOf(engineError)) {
+        case DownloadFailure::Mismatch:
+        case DownloadFailure::Incomplete: return kChecksumCause;
+        case DownloadFailure::Disk: return kDiskCause;
+        case DownloadFailure::Status: return kServerCause;
+        case DownloadFailure::Network: break;
     }
-    if (engineError.starts_with("无法写入文件") || engineError.starts_with("无法替换目标文件")) return kDiskCause;
-    if (engineError.starts_with("下载返回状态")) return kServerCause;
     return kNetworkCause;
 }
 

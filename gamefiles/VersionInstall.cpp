@@ -102,12 +102,9 @@ const char* PhaseWord(const std::string& phase) {
 
 // What went wrong with one file, in words for the player.
 std::string FailureReason(const std::string& label, const std::string& engineError) {
-    if (engineError.starts_with(kDownloadMismatchMessage)) {
-        return "文件校验失败（SHA-1 与版本信息不符）：" + label;
-    }
-    if (engineError.starts_with("无法写入文件") || engineError.starts_with("无法替换目标文件")) {
-        return "磁盘写入失败：" + label + "（" + engineError + "）";
-    }
+    const DownloadFailure kind = DownloadFailureOf(engineError);
+    if (kind == DownloadFailure::Mismatch) return "文件校验失败（SHA-1 与版本信息不符）：" + label;
+    if (kind == DownloadFailure::Disk) return "磁盘写入失败：" + label + "（" + engineError + "）";
     return "网络下载失败：" + label + "（" + engineError + "）";
 }
 

@@ -15,11 +15,11 @@ TEST(DownloadTally, EachEngineFailureGetsACauseThePlayerCanActOn) {
     const std::vector<std::pair<std::string, const char*>> cases = {
         {"无法连接 127.0.0.1", kNetworkCause},
         {"请求失败 http://127.0.0.1:9/x", kNetworkCause},
-        {"下载返回状态 404 http://127.0.0.1/x", kServerCause},
+        {std::string(kDownloadStatusMessage) + "404 http://127.0.0.1/x", kServerCause},
         {std::string(kDownloadMismatchMessage) + "/tmp/x.jar", kChecksumCause},
-        {"下载内容不完整 /tmp/x.jar", kChecksumCause},
-        {"无法写入文件 /tmp/x.jar.part", kDiskCause},
-        {"无法替换目标文件 /tmp/x.jar（可能被占用）", kDiskCause},
+        {std::string(kDownloadIncompleteMessage) + "/tmp/x.jar", kChecksumCause},
+        {std::string(kDownloadWriteFailedMessage) + "/tmp/x.jar.part", kDiskCause},
+        {std::string(kDownloadReplaceFailedMessage) + "/tmp/x.jar（可能被占用）", kDiskCause},
     };
     for (const auto& [engineError, cause] : cases) EXPECT_EQ(DownloadFailureCause(engineError), cause) << engineError;
 }
